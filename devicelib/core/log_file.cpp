@@ -1,0 +1,198 @@
+#include "devicelib/core/log_file.h"
+
+#include <cstring>
+
+#include "platform/log_file_io.h"
+#include "platform/system_info.h"
+
+namespace tavrin {
+
+using platform::RecursiveLockGuard;
+
+std::u16string logTimeStamp() {
+    platform::LocalTime t = platform::localTimeNow();
+    return formatWide(u"%02u-%02u-%02u+%04u : ", t.hour, t.minute, t.second, t.millisecond);
+}
+
+CLogFile::CLogFile() = default;
+
+CLogFile::~CLogFile() {
+    RecursiveLockGuard guard(lock_);
+    if (file_ != platform::kNoHandle) {
+        logFlush();
+        platform::closeHandle(file_);
+        file_ = platform::kNoHandle;
+    }
+    open_ = 0;
+}
+
+void CLogFile::createTextBuffer() {
+    RecursiveLockGuard guard(lock_);
+    if (!text_) text_ = std::make_unique<char16_t[]>(kTextCapacity);
+    fill_ = 0;
+}
+
+void CLogFile::freeTextBuffer() {
+    RecursiveLockGuard guard(lock_);
+    text_.reset();
+    open_ = 0;
+    fill_ = 0;
+}
+
+// Copies text to the fill position when it fits whole together with a terminating zero, as the
+// bounded formatting functions require; otherwise leaves the position where it was.
+bool CLogFile::appendIfFits(const std::u16string& text) {
+    if (text.size() + 1 > kTextCapacity - fill_) return false;
+    std::memcpy(text_.get() + fill_, text.data(), text.size() * sizeof(char16_t));
+    fill_ += static_cast<std::uint32_t>(text.size());
+    text_[fill_] = 0;
+    return true;
+}
+
+void CLogFile::appendText(const std::u16string& text, bool stamped) {
+    RecursiveLockGuard guard(lock_);
+    if (!text_ || fill_ >= kTextCapacity) return;
+    if (stamped && !appendIfFits(logTimeStamp())) return;
+    if (fill_ < kTextCapacity) appendIfFits(text);
+}
+
+void CLogFile::logFlush() {
+    RecursiveLockGuard guard(lock_);
+    if (file_ != platform::kNoHandle && text_) {
+        std::u16string wide(text_.get(), fill_);
+        std::string converted = platform::toAnsiCodePage(wide);
+        const char* data = converted.data();
+        std::size_t size = converted.size();
+        if (converted.empty()) {  // the text could not be converted: write it as it is
+            data = reinterpret_cast<const char*>(wide.data());
+            size = wide.size() * sizeof(char16_t);
+        }
+        while (size > 0) {
+            std::uint32_t written = 0;
+            if (!platform::writeFile(file_, data, static_cast<std::uint32_t>(size), &written) ||
+                written == 0)
+                break;
+            data += written;
+            size -= written;
+        }
+    }
+    fill_ = 0;
+    recordRead_ = 0;
+}
+
+std::uint32_t CLogFile::appendRecord(const char16_t* text, std::uint32_t length, std::uint32_t lineEnd) {
+    RecursiveLockGuard guard(lock_);
+    if (length + lineEnd >= kRecordCapacity) return 0;
+    if (recordWrite_ + length + lineEnd >= kRecordCapacity)
+        recordWrite_ = static_cast<std::uint16_t>(kRecordCapacity - 1 - length - lineEnd);
+    std::memcpy(record_ + recordWrite_, text, length * sizeof(char16_t));
+    record_[recordWrite_ + length] = 0;
+    recordWrite_ = static_cast<std::uint16_t>(recordWrite_ + length);
+    if (lineEnd != 0) {
+        record_[recordWrite_] = u'\r';
+        record_[recordWrite_ + 1] = u'\n';
+        recordWrite_ = static_cast<std::uint16_t>(recordWrite_ + 2);
+        record_[recordWrite_] = 0;
+    }
+    return length;
+}
+
+void CLogFile::setLogRecord(const char16_t* text, std::int32_t newLine, std::int32_t timeStamp,
+                            std::int32_t flush) {
+    RecursiveLockGuard guard(lock_);
+    if (text != nullptr) {
+        std::u16string stamp;
+        if (timeStamp != 0) {
+            stamp = logTimeStamp();
+            if (stamp.size() >= 32) return;  // the stamp did not fit its buffer
+        }
+        const std::uint32_t textLength =
+            static_cast<std::uint32_t>(wideLength(text, kRecordCapacity));
+        const std::uint32_t needed =
+            static_cast<std::uint32_t>(stamp.size()) + textLength + (newLine != 0 ? 2 : 0);
+        if (text_) {
+            if (fill_ + needed > kTextCapacity) logFlush();
+            std::u16string line = stamp + std::u16string(text, textLength);
+            if (newLine != 0) line += u"\r\n";
+            appendIfFits(line);
+        }
+        if (!stamp.empty())
+            appendRecord(stamp.c_str(), static_cast<std::uint32_t>(stamp.size()), 0);
+        if (textLength != 0) appendRecord(text, textLength, newLine != 0 ? 2 : 0);
+    }
+    if (flush != 0) logFlush();
+}
+
+const char16_t* CLogFile::getLogRecord(std::uint32_t* count, std::int32_t reset) {
+    RecursiveLockGuard guard(lock_);
+    const char16_t* result = nullptr;
+    std::uint32_t n = 0;
+    if (recordRead_ < recordWrite_) {
+        n = static_cast<std::uint32_t>(recordWrite_ - recordRead_);
+        result = record_ + recordRead_;
+        recordRead_ = recordWrite_;
+    }
+    if (count != nullptr) *count = n;
+    if (reset != 0) {
+        recordWrite_ = 0;
+        recordRead_ = 0;
+    }
+    return result;
+}
+
+void CLogFile::logHexDump(const std::uint8_t* bytes, std::uint16_t count) {
+    RecursiveLockGuard guard(lock_);
+    if (bytes == nullptr || count == 0 || !text_) return;
+    static const char16_t kDigits[] = u"0123456789ABCDEF";
+    auto put = [this](char16_t c) {
+        if (fill_ >= kTextCapacity) logFlush();
+        text_[fill_++] = c;
+    };
+    for (std::uint16_t i = 0; i < count; ++i) {
+        put(kDigits[bytes[i] >> 4]);
+        put(kDigits[bytes[i] & 0x0F]);
+    }
+    if (fill_ + 2 <= kTextCapacity) {
+        text_[fill_++] = u'\r';
+        text_[fill_++] = u'\n';
+    }
+}
+
+std::int32_t CLogFile::openLog(const char16_t* path) {
+    RecursiveLockGuard guard(lock_);
+    if (open_ != 0) return 1;
+    if (file_ != platform::kNoHandle || !text_) {
+        open_ = 0;
+        return 0;
+    }
+    file_ = platform::createLogFile(path != nullptr ? path : u"");
+    open_ = file_ != platform::kNoHandle ? 1 : 0;
+    return open_;
+}
+
+void CLogFile::closeLog() {
+    RecursiveLockGuard guard(lock_);
+    if (file_ != platform::kNoHandle) {
+        logFlush();
+        platform::closeHandle(file_);
+        file_ = platform::kNoHandle;
+    }
+    open_ = 0;
+}
+
+bool CLogFile::isOpen() {
+    RecursiveLockGuard guard(lock_);
+    return open_ != 0;
+}
+
+std::uint32_t CLogFile::fillPosition() {
+    RecursiveLockGuard guard(lock_);
+    return fill_;
+}
+
+std::u16string CLogFile::collectedText() {
+    RecursiveLockGuard guard(lock_);
+    return text_ ? std::u16string(text_.get(), fill_) : std::u16string();
+}
+
+}  // namespace tavrin

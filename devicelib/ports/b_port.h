@@ -1,0 +1,110 @@
+// CBPort: the base of every channel to a device. The frame opens ports by type, keeps a device's
+// control port and data port, and from then on talks to the device only through the virtual
+// operations below, declared in their slot order. A port has no lock: the frame's busy bits keep
+// one thread on each port at a time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "platform/device_io.h"
+#include "tavrin/tavrin.h"
+
+namespace tavrin {
+
+class CLogFile;
+
+// The port information record: the fields of the open record, the first one fixed at 0.
+struct PortInfo {
+    std::uint32_t reserved;
+    std::int32_t readTimeout;
+    std::int32_t writeTimeout;
+    std::uint16_t portType;
+    std::uint16_t portMode;
+};
+
+// The USB ports' record continues with the device's USB identity.
+struct PortInfoEx : PortInfo {
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+    std::uint16_t interfaceNumber;
+};
+
+inline constexpr std::uint16_t kOpenResolveOnly = 0xFFFF;  // open flag: resolve the identity only
+inline constexpr std::int32_t kDefaultReadTimeout = 100;
+inline constexpr std::int32_t kDefaultWriteTimeout = 2000;
+
+class CBPort {
+public:
+    explicit CBPort(std::uint16_t portType) : portType_(portType) {}
+    CBPort(const CBPort&) = delete;
+    CBPort& operator=(const CBPort&) = delete;
+
+    // 0: one complete read (direction 0) or write (direction 1) with a time-out. Blocks up to the
+    // time-out (a write: four time-outs and 300 ms). False on failure; *count holds what moved.
+    virtual std::int32_t syncIOAccess(std::uint8_t direction, void* overlapped, void* buffer,
+                                      std::uint32_t length, std::uint32_t* count,
+                                      std::int32_t timeoutMs);
+    // 1: closes the events and the handle.
+    virtual ~CBPort();
+    // 2, 3: one read or write with the port's time-out; false when the port is not open.
+    virtual std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count,
+                                  void* overlapped);
+    virtual std::int32_t writePort(const void* buffer, std::uint32_t length, std::uint32_t* count,
+                                   void* overlapped);
+    // 4: discards what the device driver holds in its queues.
+    virtual void purgePort();
+    // 5: opens a device path (fails on a port that is already open).
+    virtual std::int32_t openPort(const char16_t* path, std::uint16_t openFlag);
+    // 6: opens from an open record; the base class refuses.
+    virtual std::int32_t openPort(const _DEVOPEN_INFO* info, std::uint16_t openFlag);
+    // 7: finds the device again after it restarted.
+    virtual std::int32_t reOpenPort(std::int32_t ignored);
+    // 8: closes the events and the handle; true when it was not open.
+    virtual std::int32_t closePort();
+    // 9, 10: printer-class requests; the base class has none.
+    virtual std::int32_t getDeviceId(std::uint8_t* buffer, std::uint32_t* length);
+    virtual std::int32_t getLptStatus(std::uint8_t* buffer, std::uint32_t* length);
+    // 11
+    virtual std::int32_t isPortOpen();
+    // 12
+    virtual std::int32_t vendorSetCommand();
+    // 13: stores table[index - 1] when a table is given and index is not 0.
+    virtual std::int32_t selectPortValue(const std::uint16_t* table, std::uint8_t index);
+    // 14
+    virtual void getPortInfo(PortInfo* info);
+
+    // Not a device operation: called by the frame, from another thread, when the device is closed
+    // while a transfer may still run on this port. The running transfer ends at once with failure;
+    // the port itself is closed when its last user lets go of it.
+    virtual void abortTransfers();
+
+    platform::OsHandle osHandle() const { return handle_; }
+    std::uint16_t portType() const { return portType_; }
+    std::int32_t readTimeout() const { return readTimeout_; }
+    std::int32_t writeTimeout() const { return writeTimeout_; }
+    std::uint16_t selectedValue() const { return selected_; }
+    void setLog(CLogFile* log) { log_ = log; }
+    CLogFile* log() const { return log_; }
+
+protected:
+    void resetTimeouts(const _DEVOPEN_INFO* info);
+
+    platform::OsHandle handle_ = platform::kNoHandle;
+    std::uint16_t portType_;
+    std::int32_t readTimeout_ = kDefaultReadTimeout;
+    std::int32_t writeTimeout_ = kDefaultWriteTimeout;
+    platform::IoEvent readEvent_;
+    platform::IoEvent writeEvent_;
+    std::uint16_t selected_ = 0;
+    CLogFile* log_ = nullptr;
+
+private:
+    bool ensureEvent(platform::IoEvent& event);
+
+    std::mutex eventLock_;  // event creation against abortTransfers from another thread
+    std::atomic<bool> aborted_{false};
+};
+
+}  // namespace tavrin

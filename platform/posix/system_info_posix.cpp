@@ -1,0 +1,130 @@
+// POSIX backend of system_info.h, log_file_io.h and ini_file.h.
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/ini_file.h"
+#include "platform/log_file_io.h"
+#include "platform/posix/ini_reader.h"
+#include "platform/posix/text_posix.h"
+#include "platform/system_info.h"
+
+namespace tavrin::platform {
+
+namespace {
+constexpr std::size_t kMaxPath = 260;
+
+bool makeFolders(const std::string& path) {
+    if (path.empty()) return false;
+    std::string partial;
+    std::size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        partial = path.substr(0, pos);
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A bare file name is looked up in the system's configuration folder, as the Windows profile
+// functions look one up in the Windows folder.
+std::string settingsPath(const std::u16string& file) {
+    std::string p = posix::toUtf8(file.c_str());
+    if (p.find('/') == std::string::npos) p = "/etc/" + p;
+    return p;
+}
+
+std::optional<std::string> readValue(const std::u16string& file, const char16_t* section,
+                                     const char16_t* key) {
+    std::ifstream in(settingsPath(file), std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream content;
+    content << in.rdbuf();
+    return posix::findIniValue(content.str(), posix::toUtf8(section), posix::toUtf8(key));
+}
+}  // namespace
+
+LocalTime localTimeNow() {
+    timeval tv{};
+    ::gettimeofday(&tv, nullptr);
+    tm local{};
+    time_t secs = tv.tv_sec;
+    ::localtime_r(&secs, &local);
+    return {static_cast<std::uint32_t>(local.tm_hour), static_cast<std::uint32_t>(local.tm_min),
+            static_cast<std::uint32_t>(local.tm_sec), static_cast<std::uint32_t>(tv.tv_usec / 1000)};
+}
+
+std::u16string localAppDataFolder() {
+    std::string folder;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
+        folder = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        folder = std::string(home) + "/.local/share";
+    } else {
+        return {};
+    }
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (!makeFolders(folder)) return {};
+    return posix::fromUtf8(folder);
+}
+
+bool createFolder(const std::u16string& path) {
+    std::string p = posix::toUtf8(path.c_str());
+    if (::mkdir(p.c_str(), 0700) == 0) return true;
+    struct stat st {};
+    return errno == EEXIST && ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool joinPath(const std::u16string& folder, const std::u16string& name, std::u16string& out) {
+    std::u16string joined = folder;
+    if (!joined.empty() && joined.back() != u'/') joined += u'/';
+    joined += name;
+    if (joined.size() >= kMaxPath) return false;
+    out = joined;
+    return true;
+}
+
+std::string toAnsiCodePage(const std::u16string& text) { return posix::toUtf8(text.c_str(), text.size()); }
+
+bool isOsVersionAtLeast(std::uint32_t, std::uint32_t, std::uint16_t) { return true; }
+
+OsHandle createLogFile(const char16_t* path) {
+    std::string p = posix::toUtf8(path);
+    if (p.empty()) return kNoHandle;
+    int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return fd < 0 ? kNoHandle : fd;
+}
+
+bool writeFile(OsHandle file, const void* data, std::uint32_t length, std::uint32_t* written) {
+    ssize_t n;
+    do {
+        n = ::write(static_cast<int>(file), data, length);
+    } while (n < 0 && errno == EINTR);
+    *written = n > 0 ? static_cast<std::uint32_t>(n) : 0;
+    return n >= 0;
+}
+
+std::int32_t iniReadInt(const std::u16string& file, const char16_t* section, const char16_t* key,
+                        std::int32_t defaultValue) {
+    auto value = readValue(file, section, key);
+    if (!value || value->empty()) return defaultValue;
+    return posix::parseIniInt(*value);
+}
+
+std::u16string iniReadString(const std::u16string& file, const char16_t* section,
+                             const char16_t* key, const char16_t* defaultValue,
+                             std::size_t maxChars) {
+    auto value = readValue(file, section, key);
+    std::u16string text = value ? posix::fromUtf8(*value) : std::u16string(defaultValue ? defaultValue : u"");
+    if (text.size() > maxChars) text.resize(maxChars);
+    return text;
+}
+
+}  // namespace tavrin::platform

@@ -1,0 +1,128 @@
+// Win32 backend of device_io.h: CreateFileW with FILE_FLAG_OVERLAPPED, ReadFile/WriteFile on an
+// OVERLAPPED block, WaitForSingleObjectEx, GetOverlappedResult and CancelIo.
+#include "platform/device_io.h"
+
+#include <cstring>
+
+#include "platform/win32/windows_api.h"
+
+namespace tavrin::platform {
+
+using win32::fromHandle;
+using win32::toHandle;
+
+static_assert(sizeof(OVERLAPPED) <= 48, "Transfer::block_ must hold an OVERLAPPED");
+
+OsHandle openDevice(const char16_t* path) {
+    HANDLE h = CreateFileW(win32::wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    return fromHandle(h);
+}
+
+bool closeHandle(OsHandle handle) { return CloseHandle(toHandle(handle)) != FALSE; }
+
+bool IoEvent::create() {
+    if (valid()) return true;
+    HANDLE e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (e == nullptr) return false;
+    native_ = reinterpret_cast<OsHandle>(e);
+    return true;
+}
+
+void IoEvent::close() {
+    if (!valid()) return;
+    CloseHandle(toHandle(native_));
+    native_ = kNoHandle;
+}
+
+namespace {
+OVERLAPPED* blockOf(void* callerBlock, unsigned char* own) {
+    return callerBlock != nullptr ? static_cast<OVERLAPPED*>(callerBlock)
+                                  : reinterpret_cast<OVERLAPPED*>(own);
+}
+}  // namespace
+
+Transfer::Transfer(OsHandle handle, void* callerBlock, IoEvent& ownEvent)
+    : handle_(handle), callerBlock_(callerBlock), ownEvent_(ownEvent) {
+    if (callerBlock_ == nullptr) {
+        OVERLAPPED* ov = reinterpret_cast<OVERLAPPED*>(block_);
+        std::memset(ov, 0, sizeof *ov);
+        ov->hEvent = ownEvent_.valid() ? toHandle(ownEvent_.native()) : nullptr;
+    }
+}
+
+bool Transfer::hasEvent() const {
+    return blockOf(callerBlock_, const_cast<unsigned char*>(block_))->hEvent != nullptr;
+}
+
+IoStart Transfer::start(bool write, void* buffer, std::uint32_t length, std::uint32_t* count) {
+    OVERLAPPED* ov = blockOf(callerBlock_, block_);
+    DWORD moved = 0;
+    BOOL done = write ? WriteFile(toHandle(handle_), buffer, length, &moved, ov)
+                      : ReadFile(toHandle(handle_), buffer, length, &moved, ov);
+    if (count != nullptr) *count = moved;
+    if (done) return IoStart::Completed;
+    return GetLastError() == ERROR_IO_PENDING ? IoStart::Pending : IoStart::Failed;
+}
+
+IoWait Transfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {
+    OVERLAPPED* ov = blockOf(callerBlock_, block_);
+    DWORD r = WaitForSingleObjectEx(ov->hEvent, static_cast<DWORD>(timeoutMs), FALSE);
+    if (code != nullptr) *code = r;
+    switch (r) {
+    case WAIT_OBJECT_0: return IoWait::Signalled;
+    case WAIT_TIMEOUT: return IoWait::TimedOut;
+    case WAIT_FAILED: return IoWait::WaitFailed;
+    default: return IoWait::Other;
+    }
+}
+
+bool Transfer::finish(std::uint32_t* count) {
+    DWORD moved = 0;
+    BOOL ok = GetOverlappedResult(toHandle(handle_), blockOf(callerBlock_, block_), &moved, FALSE);
+    if (count != nullptr) *count = moved;
+    return ok != FALSE;
+}
+
+void Transfer::cancel() { CancelIo(toHandle(handle_)); }
+
+void abortTransfers(OsHandle handle, IoEvent&, IoEvent&) {
+    if (handle != kNoHandle) CancelIoEx(toHandle(handle), nullptr);
+}
+
+}  // namespace tavrin::platform
+
+namespace tavrin::platform {
+
+void purgeDevice(OsHandle handle) {
+    HANDLE h = toHandle(handle);
+    PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    DWORD errors = 0;
+    ClearCommError(h, &errors, nullptr);
+}
+
+bool printerRequest(OsHandle handle, PrinterRequest request, void* buffer, std::uint32_t* length) {
+    constexpr DWORD kGet1284Id = 0x220034;       // IOCTL_USBPRINT_GET_1284_ID
+    constexpr DWORD kGetLptStatus = 0x220030;    // IOCTL_USBPRINT_GET_LPT_STATUS
+    constexpr DWORD kVendorSetCommand = 0x220038;  // IOCTL_USBPRINT_VENDOR_SET_COMMAND
+    DWORD returned = 0;
+    BOOL ok = FALSE;
+    switch (request) {
+    case PrinterRequest::DeviceId:
+    case PrinterRequest::LptStatus:
+        ok = DeviceIoControl(toHandle(handle),
+                             request == PrinterRequest::DeviceId ? kGet1284Id : kGetLptStatus,
+                             nullptr, 0, buffer, length != nullptr ? *length : 0, &returned, nullptr);
+        if (length != nullptr) *length = returned;
+        break;
+    case PrinterRequest::VendorSetCommand: {
+        unsigned char command[3] = {0x02, 0x00, 0x00};  // request 2, value 0, no data
+        ok = DeviceIoControl(toHandle(handle), kVendorSetCommand, command, sizeof command, nullptr,
+                             0, &returned, nullptr);
+        break;
+    }
+    }
+    return ok != FALSE;
+}
+
+}  // namespace tavrin::platform

@@ -1,0 +1,116 @@
+// Win32 backend of device_peer.h: the server end of an overlapped byte-mode named pipe with small
+// buffers. The library opens the pipe's name with CreateFileW like a device path.
+#include <atomic>
+#include <string>
+
+#include "platform/device_peer.h"
+#include "platform/win32/windows_api.h"
+
+namespace tavrin::platform {
+
+namespace {
+
+constexpr DWORD kPipeBuffer = 4096;
+
+class PipePeer final : public DevicePeer {
+public:
+    PipePeer(HANDLE pipe, std::wstring name) : pipe_(pipe), name_(std::move(name)) {
+        readEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        writeEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        connectEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        connect_.hEvent = connectEvent_;
+        if (!ConnectNamedPipe(pipe_, &connect_)) {
+            DWORD e = GetLastError();
+            connected_ = e == ERROR_PIPE_CONNECTED;
+            pending_ = e == ERROR_IO_PENDING;
+        }
+    }
+    ~PipePeer() override {
+        close();
+        CloseHandle(readEvent_);
+        CloseHandle(writeEvent_);
+        CloseHandle(connectEvent_);
+    }
+
+    std::u16string path() const override {
+        return std::u16string(reinterpret_cast<const char16_t*>(name_.c_str()));
+    }
+
+    long read(void* buffer, std::size_t length, int timeoutMs) override {
+        if (pipe_ == INVALID_HANDLE_VALUE) return -1;
+        if (!waitConnected(timeoutMs)) return 0;
+        OVERLAPPED ov = {};
+        ov.hEvent = readEvent_;
+        DWORD n = 0;
+        if (ReadFile(pipe_, buffer, static_cast<DWORD>(length), &n, &ov)) return static_cast<long>(n);
+        DWORD e = GetLastError();
+        if (e != ERROR_IO_PENDING) return e == ERROR_BROKEN_PIPE || e == ERROR_PIPE_NOT_CONNECTED ? 0 : -1;
+        if (WaitForSingleObject(readEvent_, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+            CancelIo(pipe_);
+            GetOverlappedResult(pipe_, &ov, &n, TRUE);
+            return static_cast<long>(n);
+        }
+        if (!GetOverlappedResult(pipe_, &ov, &n, FALSE)) return 0;
+        return static_cast<long>(n);
+    }
+
+    bool write(const void* data, std::size_t length) override {
+        if (pipe_ == INVALID_HANDLE_VALUE || !waitConnected(5000)) return false;
+        const auto* p = static_cast<const unsigned char*>(data);
+        while (length > 0) {
+            OVERLAPPED ov = {};
+            ov.hEvent = writeEvent_;
+            DWORD n = 0;
+            if (!WriteFile(pipe_, p, static_cast<DWORD>(length), &n, &ov)) {
+                if (GetLastError() != ERROR_IO_PENDING) return false;
+                if (!GetOverlappedResult(pipe_, &ov, &n, TRUE)) return false;
+            }
+            p += n;
+            length -= n;
+        }
+        return true;
+    }
+
+    void close() override {
+        if (pipe_ == INVALID_HANDLE_VALUE) return;
+        if (pending_) CancelIo(pipe_);
+        DisconnectNamedPipe(pipe_);
+        CloseHandle(pipe_);
+        pipe_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    bool waitConnected(int timeoutMs) {
+        if (connected_) return true;
+        if (!pending_) return false;
+        if (WaitForSingleObject(connectEvent_, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0)
+            return false;
+        DWORD n = 0;
+        connected_ = GetOverlappedResult(pipe_, &connect_, &n, FALSE) != FALSE;
+        pending_ = false;
+        return connected_;
+    }
+
+    HANDLE pipe_;
+    std::wstring name_;
+    HANDLE readEvent_, writeEvent_, connectEvent_;
+    OVERLAPPED connect_ = {};
+    bool connected_ = false;
+    bool pending_ = false;
+};
+
+std::atomic<unsigned> pipeCounter{0};
+
+}  // namespace
+
+std::unique_ptr<DevicePeer> DevicePeer::create(const std::string& tag) {
+    std::wstring name = L"\\\\.\\pipe\\tavrin-" + std::wstring(tag.begin(), tag.end()) + L"-" +
+                        std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++pipeCounter);
+    HANDLE pipe = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kPipeBuffer,
+                                   kPipeBuffer, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<PipePeer>(pipe, name);
+}
+
+}  // namespace tavrin::platform

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build and the tests need. Safe to run twice:
+# it only installs what is missing.
+set -euo pipefail
+
+# Native build and tests; the 32-bit Windows deliverables (i686); the 64-bit Windows test build (x86-64),
+# which runs under wine64 where the kernel cannot run 32-bit programs; Wine for both.
+packages=(cmake ninja-build g++ googletest libgtest-dev iproute2 python3
+          g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+          g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
+          wine wine64 wine32:i386)
+
+need_root() {
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "install-deps: missing packages (${missing[*]}); run this script as root" >&2
+        exit 1
+    fi
+}
+
+# wine32 is an i386 package: the architecture and its package lists must come first.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    missing=(i386-architecture)
+    need_root
+    dpkg --add-architecture i386
+    apt_updated=
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all packages present"
+    exit 0
+fi
+
+need_root
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/tmp/tavrin-apt.log 2>&1 \
+    || { tail -n 40 /tmp/tavrin-apt.log >&2; exit 1; }
+echo "install-deps: installed ${missing[*]}"
