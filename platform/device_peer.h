@@ -25,6 +25,9 @@ public:
     virtual long read(void* buffer, std::size_t length, int timeoutMs) = 0;
     // Writes all bytes for the library to read; false when the stream is broken.
     virtual bool write(const void* data, std::size_t length) = 0;
+    // True once the library's side has closed the device (waiting up to timeoutMs for that); the
+    // endpoint is then ready to be opened again.
+    virtual bool released(int timeoutMs) = 0;
     // Ends the stream: the library's side sees the device go away.
     virtual void close() = 0;
 };

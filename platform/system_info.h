@@ -30,3 +30,10 @@ std::string toAnsiCodePage(const std::u16string& text);
 bool isOsVersionAtLeast(std::uint32_t major, std::uint32_t minor, std::uint16_t servicePack);
 
 }  // namespace tavrin::platform
+
+namespace tavrin::platform {
+
+// Sets a variable of the process environment (the tests point the user data folder elsewhere).
+bool setEnvironmentVariable(const char* name, const char* value);
+
+}  // namespace tavrin::platform

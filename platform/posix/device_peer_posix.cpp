@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -49,6 +50,20 @@ public:
             length -= static_cast<std::size_t>(n);
         }
         return length == 0;
+    }
+
+    bool released(int timeoutMs) override {
+        // The library holds an exclusive lock on the slave while it has it open.
+        for (int waited = 0;; waited += 10) {
+            int fd = ::open(slave_.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            if (fd >= 0) {
+                bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+                ::close(fd);
+                if (free) return true;
+            }
+            if (waited >= timeoutMs) return false;
+            ::usleep(10000);
+        }
     }
 
     void close() override {

@@ -128,3 +128,11 @@ std::u16string iniReadString(const std::u16string& file, const char16_t* section
 }
 
 }  // namespace tavrin::platform
+
+namespace tavrin::platform {
+
+bool setEnvironmentVariable(const char* name, const char* value) {
+    return ::setenv(name, value, 1) == 0;
+}
+
+}  // namespace tavrin::platform

@@ -71,6 +71,30 @@ public:
         return true;
     }
 
+    bool released(int timeoutMs) override {
+        // A pipe serves one client at a time: once the library's side has gone, the pipe is made
+        // ready for the next open.
+        if (pipe_ == INVALID_HANDLE_VALUE) return false;
+        for (int waited = 0;; waited += 10) {
+            if (pending_ && WaitForSingleObject(connectEvent_, 0) != WAIT_OBJECT_0) return true;
+            waitConnected(0);
+            DWORD avail = 0;
+            if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &avail, nullptr) &&
+                GetLastError() == ERROR_BROKEN_PIPE) {
+                DisconnectNamedPipe(pipe_);
+                ResetEvent(connectEvent_);
+                connect_ = {};
+                connect_.hEvent = connectEvent_;
+                connected_ = false;
+                pending_ = false;
+                if (!ConnectNamedPipe(pipe_, &connect_)) pending_ = GetLastError() == ERROR_IO_PENDING;
+                return pending_;
+            }
+            if (waited >= timeoutMs) return false;
+            Sleep(10);
+        }
+    }
+
     void close() override {
         if (pipe_ == INVALID_HANDLE_VALUE) return;
         if (pending_) CancelIo(pipe_);

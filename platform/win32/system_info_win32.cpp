@@ -94,3 +94,11 @@ std::u16string iniReadString(const std::u16string& file, const char16_t* section
 }
 
 }  // namespace tavrin::platform
+
+namespace tavrin::platform {
+
+bool setEnvironmentVariable(const char* name, const char* value) {
+    return SetEnvironmentVariableA(name, value) != FALSE;
+}
+
+}  // namespace tavrin::platform

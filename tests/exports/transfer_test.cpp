@@ -1,0 +1,186 @@
+// Raw transfers on the data port through the exports: time-outs measured on real waits, the busy
+// bit, and closing a device while another thread is inside a transfer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "tests/support/device_fixture.h"
+
+namespace tavrin::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class TransferTest : public DeviceFixture {
+protected:
+    std::int32_t open(StandInDevice& dev, std::int32_t readTimeout, std::int32_t writeTimeout) {
+        const _DEVOPEN_INFO info = openRecord(dev.path(), PORT_USBPRN, MODE_DATA, readTimeout, writeTimeout);
+        return lib_->OpenDev(&info);
+    }
+    // Writes until the device stops taking data (nobody reads its side); returns how long the
+    // write that failed took, or -1 when the device never filled up.
+    long long fillUntilAWriteFails(std::int32_t handle) {
+        static const std::string chunk(4096, 'p');
+        for (int i = 0; i < 4096; ++i) {
+            std::uint32_t n = 0;
+            const auto start = Clock::now();
+            if (!lib_->Write(handle, chunk.data(), static_cast<std::uint32_t>(chunk.size()), &n, nullptr))
+                return msSince(start);
+        }
+        return -1;
+    }
+};
+
+TEST_F(TransferTest, BytesTravelBothWays) {
+    auto dev = device("xfer");
+    const std::int32_t h = open(*dev, 1000, 1000);
+    ASSERT_EQ(h, 0);
+    std::uint32_t n = 0;
+    ASSERT_NE(lib_->Write(h, "\x1b@hello", 7, &n, nullptr), 0);
+    EXPECT_EQ(n, 7u);
+    char got[16] = {};
+    ASSERT_EQ(dev->peer().read(got, sizeof got, 1000), 7);
+    EXPECT_EQ(std::string(got, 7), "\x1b@hello");
+
+    ASSERT_TRUE(dev->peer().write("status", 6));
+    char answer[16] = {};
+    ASSERT_NE(lib_->Read(h, answer, sizeof answer, &n, nullptr), 0);
+    EXPECT_EQ(std::string(answer, n), "status");
+
+    n = 5;
+    EXPECT_NE(lib_->Write(h, "", 0, &n, nullptr), 0);  // nothing to move
+    EXPECT_EQ(n, 0u);
+}
+
+TEST_F(TransferTest, ReadTimesOutAfterOneWaitWithoutALogLine) {
+    auto dev = device("rto");
+    const std::int32_t h = open(*dev, 300, 0);
+    ASSERT_EQ(h, 0);
+    char buf[8];
+    std::uint32_t n = 9;
+    const auto start = Clock::now();
+    EXPECT_EQ(lib_->Read(h, buf, sizeof buf, &n, nullptr), 0);
+    const long long took = msSince(start);
+    EXPECT_GE(took, 280);
+    EXPECT_LT(took, 600);
+    EXPECT_EQ(n, 0u);
+    EXPECT_FALSE(logHas(flushLog(), u"syncIOAccess"));
+}
+
+TEST_F(TransferTest, DefaultReadTimeoutIs100Ms) {
+    auto dev = device("rdef");
+    const std::int32_t h = open(*dev, 0, 0);
+    ASSERT_EQ(h, 0);
+    char buf[8];
+    std::uint32_t n = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(lib_->Read(h, buf, sizeof buf, &n, nullptr), 0);
+    const long long took = msSince(start);
+    EXPECT_GE(took, 90);
+    EXPECT_LT(took, 400);
+}
+
+TEST_F(TransferTest, WriteThatNeverCompletesGivesUpAfterFourWaitsAndThreePauses) {
+    auto dev = device("wto");
+    const std::int32_t h = open(*dev, 0, 200);
+    ASSERT_EQ(h, 0);
+    const long long took = fillUntilAWriteFails(h);
+    ASSERT_GE(took, 0) << "the stand-in device never stopped taking data";
+    EXPECT_GE(took, 4 * 200 + 3 * 100 - 30);
+    EXPECT_LT(took, 4 * 200 + 3 * 100 + 700);
+    EXPECT_EQ(logCount(flushLog(), u"#CBPort::syncIOAccess : syncIOAccess write timeout \r\n"), 1u);
+}
+
+TEST_F(TransferTest, TransferOnAnUnknownHandleIsLogged) {
+    char buf[4] = {};
+    std::uint32_t n = 0;
+    EXPECT_EQ(lib_->Read(5, buf, sizeof buf, &n, nullptr), 0);
+    EXPECT_EQ(lib_->Write(7, buf, sizeof buf, &n, nullptr), 0);
+    const std::string log = flushLog();
+    EXPECT_TRUE(logHas(log, u"#dllFunc_Read : 获 取 设 备 端 口(5) 失 败 \r\n"));
+    EXPECT_TRUE(logHas(log, u"#dllFunc_Write : 获 取 设 备 端 口(7) 失 败 \r\n"));
+}
+
+TEST_F(TransferTest, ReadDuringAWriteOnTheSameDeviceFailsAtOnce) {
+    auto dev = device("busy");
+    const std::int32_t h = open(*dev, 2000, 400);
+    ASSERT_EQ(h, 0);
+    std::atomic<bool> writeFailed{false};
+    std::thread writer([&] { writeFailed = fillUntilAWriteFails(h) >= 0; });
+    // Wait until the writer is stuck in its last write, then read on the same device.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    char buf[4];
+    std::uint32_t n = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(lib_->Read(h, buf, sizeof buf, &n, nullptr), 0);
+    EXPECT_LT(msSince(start), 100);
+    writer.join();
+    EXPECT_TRUE(writeFailed);
+}
+
+TEST_F(TransferTest, CloseDuringARunningReadEndsItAndReleasesTheDevice) {
+    auto dev = device("closeread");
+    const std::int32_t h = open(*dev, 5000, 0);
+    ASSERT_EQ(h, 0);
+    std::atomic<long long> readTook{-1};
+    std::atomic<int> readResult{-1};
+    std::thread reader([&] {
+        char buf[16];
+        std::uint32_t n = 0;
+        const auto start = Clock::now();
+        readResult = lib_->Read(h, buf, sizeof buf, &n, nullptr);
+        readTook = msSince(start);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto start = Clock::now();
+    EXPECT_EQ(lib_->CloseDev(h), 1);
+    EXPECT_LT(msSince(start), 200);  // the close does not wait for the transfer
+    reader.join();
+    EXPECT_EQ(readResult, 0);
+    EXPECT_LT(readTook, 2000);
+    EXPECT_TRUE(dev->peer().released(2000));
+    EXPECT_EQ(open(*dev, 0, 0), 0);  // the handle and the device are free again
+}
+
+TEST_F(TransferTest, CloseDuringAPendingWriteEndsIt) {
+    auto dev = device("closewrite");
+    const std::int32_t h = open(*dev, 0, 3000);
+    ASSERT_EQ(h, 0);
+    std::atomic<long long> lastWrite{-2};
+    std::thread writer([&] { lastWrite = fillUntilAWriteFails(h); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(lib_->CloseDev(h), 1);
+    writer.join();
+    EXPECT_GE(lastWrite, 0);
+    EXPECT_LT(lastWrite, 3000);  // far less than four waits of 3 s
+    EXPECT_TRUE(dev->peer().released(2000));
+}
+
+TEST_F(TransferTest, TransfersOnTwoDevicesRunSideBySide) {
+    auto a = device("pa");
+    auto b = device("pb");
+    const std::int32_t ha = open(*a, 400, 0);
+    const std::int32_t hb = open(*b, 400, 0);
+    ASSERT_EQ(ha, 0);
+    ASSERT_EQ(hb, 1);
+    const auto start = Clock::now();
+    std::thread ta([&] {
+        char buf[4];
+        std::uint32_t n = 0;
+        lib_->Read(ha, buf, sizeof buf, &n, nullptr);
+    });
+    char buf[4];
+    std::uint32_t n = 0;
+    lib_->Read(hb, buf, sizeof buf, &n, nullptr);
+    ta.join();
+    EXPECT_LT(msSince(start), 750);  // both waited at the same time
+}
+
+}  // namespace
+}  // namespace tavrin::test
