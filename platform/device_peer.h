@@ -26,7 +26,8 @@ public:
     // Writes all bytes for the library to read; false when the stream is broken.
     virtual bool write(const void* data, std::size_t length) = 0;
     // True once the library's side has closed the device (waiting up to timeoutMs for that); the
-    // endpoint is then ready to be opened again.
+    // endpoint is then ready to be opened again. Bytes the library wrote and nobody read may be
+    // discarded.
     virtual bool released(int timeoutMs) = 0;
     // Ends the stream: the library's side sees the device go away.
     virtual void close() = 0;

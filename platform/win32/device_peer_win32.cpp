@@ -79,8 +79,13 @@ public:
             if (pending_ && WaitForSingleObject(connectEvent_, 0) != WAIT_OBJECT_0) return true;
             waitConnected(0);
             DWORD avail = 0;
-            if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &avail, nullptr) &&
-                GetLastError() == ERROR_BROKEN_PIPE) {
+            const BOOL peeked = PeekNamedPipe(pipe_, nullptr, 0, nullptr, &avail, nullptr);
+            if (peeked && avail > 0) {  // what the old connection left unread goes
+                char sink[4096];
+                read(sink, sizeof sink, 0);
+                continue;
+            }
+            if (!peeked && GetLastError() == ERROR_BROKEN_PIPE) {
                 DisconnectNamedPipe(pipe_);
                 ResetEvent(connectEvent_);
                 connect_ = {};

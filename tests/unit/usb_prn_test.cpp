@@ -80,6 +80,7 @@ TEST_F(UsbPrnTest, SecondOpenOfTheSameDeviceFails) {
     ASSERT_EQ(first.openPort(&info, 0), 1);
     EXPECT_EQ(second.openPort(&info, 0), 0);
     first.closePort();
+    EXPECT_TRUE(peer_->released(1000));
     EXPECT_EQ(second.openPort(&info, 0), 1);
 }
 
