@@ -78,5 +78,5 @@ else
 fi
 
 echo
-echo "test suites: $passed passed, $failures failed"
+echo "suites: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]
