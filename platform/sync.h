@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <thread>
 
 namespace tavrin::platform {
 
@@ -35,5 +36,10 @@ private:
 std::uint32_t currentThreadId();
 
 void sleepMs(std::uint32_t ms);
+
+// Ends the library's hold on a thread whose work is done, while the library is being unloaded
+// (POSIX: joins it; Windows: the thread cannot finish while the loader is busy with the library,
+// so it is given a moment to reach the system's thread exit and then let go).
+void finishThreadAtUnload(std::thread& thread);
 
 }  // namespace tavrin::platform

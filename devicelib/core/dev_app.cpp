@@ -1,5 +1,6 @@
 #include "devicelib/core/dev_app.h"
 
+#include "devicelib/ports/net_port.h"
 #include "platform/library_entry.h"
 #include "platform/sync.h"
 #include "platform/system_info.h"
@@ -48,7 +49,7 @@ void CDevApp::initObj() {
 
     if (!settings.load(userAppPath)) log.funcLine(kInit, u"Load DLL Config Fail\r\n");
 
-    // The network layer starts here once the library has network ports.
+    CNetPort::initClass();  // a failure is only logged
 
     if (!log.isOpen() && settings.LogEnable != 0) log.openLog(settings.LogPath.c_str());
 
@@ -57,8 +58,10 @@ void CDevApp::initObj() {
 }
 
 void CDevApp::exitObj() {
+    detaching.store(true);
     log.funcLine(u"DllMain", u"DLL_PROCESS_DETACH 0x%x\r\n", platform::currentThreadId());
     devices.emptyAll();
+    CNetPort::unInitClass();
     log.closeLog();
     log.freeTextBuffer();
 }

@@ -3,6 +3,7 @@
 // process attach and exitObj at process detach.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,7 @@ public:
     CDeviceTable devices;
     std::u16string userAppPath;  // empty until start-up finds it
     std::uint16_t osLevel = 0;   // 2: Windows 7 or later, 1: Windows XP or later, 0: older
+    std::atomic<bool> detaching{false};  // set while the library leaves the process
 
 private:
     void getUserAppPath();

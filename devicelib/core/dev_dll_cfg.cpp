@@ -16,6 +16,7 @@ std::int32_t CDevDllCfg::load(const std::u16string& userFolder) {
     WriteTimeout = platform::iniReadInt(file, u"Port", u"WriteTimeout", 2000);
     UsbVID = static_cast<std::uint16_t>(platform::iniReadInt(file, u"Port", u"UsbVID", 0));
     UsbPID = static_cast<std::uint16_t>(platform::iniReadInt(file, u"Port", u"UsbPID", 0));
+    DiscoveryAddress = platform::iniReadString(file, u"Port", u"DiscoveryAddress", u"255.255.255.255", 31);
 
     LogEnable = platform::iniReadInt(file, u"SysLog", u"LogEnable", 1);
     LogPath.clear();

@@ -22,6 +22,9 @@ public:
     std::uint16_t UsbPID = 0;
     std::int32_t LogEnable = 1;
     std::u16string LogPath;
+    // Where the device search sends its request: the limited broadcast by default, or a directed
+    // broadcast or single address (a loopback one for the demo and the tests).
+    std::u16string DiscoveryAddress = u"255.255.255.255";
 };
 
 }  // namespace tavrin

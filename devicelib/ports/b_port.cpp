@@ -131,10 +131,12 @@ void CBPort::getPortInfo(PortInfo* info) {
     info->portType = portType_;
 }
 
-void CBPort::abortTransfers() {
+void CBPort::abortTransfers() { abortTransfersOn(handle_); }
+
+void CBPort::abortTransfersOn(platform::OsHandle handle) {
     aborted_.store(true);
     std::lock_guard<std::mutex> guard(eventLock_);
-    platform::abortTransfers(handle_, readEvent_, writeEvent_);
+    platform::abortTransfers(handle, readEvent_, writeEvent_);
 }
 
 void CBPort::resetTimeouts(const _DEVOPEN_INFO* info) {

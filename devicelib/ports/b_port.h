@@ -90,6 +90,11 @@ public:
 
 protected:
     void resetTimeouts(const _DEVOPEN_INFO* info);
+    // Creates the port's own read or write event on first use.
+    bool ensureEvent(platform::IoEvent& event);
+    // Marks the port aborted and ends the transfers outstanding on the handle.
+    void abortTransfersOn(platform::OsHandle handle);
+    bool aborted() const { return aborted_.load(); }
 
     platform::OsHandle handle_ = platform::kNoHandle;
     std::uint16_t portType_;
@@ -101,8 +106,6 @@ protected:
     CLogFile* log_ = nullptr;
 
 private:
-    bool ensureEvent(platform::IoEvent& event);
-
     std::mutex eventLock_;  // event creation against abortTransfers from another thread
     std::atomic<bool> aborted_{false};
 };

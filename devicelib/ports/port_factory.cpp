@@ -3,6 +3,7 @@
 #include <new>
 
 #include "devicelib/ports/hid_port.h"
+#include "devicelib/ports/net_port.h"
 #include "devicelib/ports/usb_prn.h"
 
 namespace tavrin {
@@ -11,7 +12,9 @@ std::unique_ptr<CBPort> createPort(std::uint16_t portType) {
     switch (portType) {
     case PORT_USBPRN: return std::unique_ptr<CBPort>(new (std::nothrow) CUSBPrn);
     case PORT_HID: return std::unique_ptr<CBPort>(new (std::nothrow) CHidPort);
-    default: return nullptr;  // the network ports arrive with the network transport
+    case PORT_NET_DATA:
+    case PORT_NET_CTRL: return std::unique_ptr<CBPort>(new (std::nothrow) CNetPort(portType));
+    default: return nullptr;
     }
 }
 

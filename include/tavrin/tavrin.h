@@ -72,6 +72,13 @@ typedef struct _DEVACK_INFO {
     uint8_t ackCode; /* the device's acknowledge code (out); 0 when the reply carried data */
 } _DEVACK_INFO;
 
+/* Device paths of a port type: each path with its terminator, then an empty string. *size is the
+ * buffer's capacity in characters on entry and the characters needed on return. For PORT_NET_*
+ * (and 0x400) vid is the UDP port of the search; the paths are "a.b.c.d:port". Returns the
+ * number of paths written. */
+TAVRIN_EXPORT uint32_t TAVRIN_API dllFunc_EnumDevPath(uint16_t portType, tavrin_wchar_t* buffer,
+                                                      uint32_t* size, uint32_t vid, uint32_t pid);
+
 /* Devices and raw transfers. */
 TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_OpenDev(const _DEVOPEN_INFO* info);
 TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_CloseDev(int32_t hDev);

@@ -34,4 +34,6 @@ void sleepMs(std::uint32_t ms) {
     }
 }
 
+void finishThreadAtUnload(std::thread& thread) { thread.join(); }
+
 }  // namespace tavrin::platform

@@ -24,4 +24,9 @@ std::uint32_t currentThreadId() { return GetCurrentThreadId(); }
 
 void sleepMs(std::uint32_t ms) { Sleep(ms); }
 
+void finishThreadAtUnload(std::thread& thread) {
+    Sleep(50);
+    thread.detach();
+}
+
 }  // namespace tavrin::platform

@@ -36,7 +36,11 @@ inline _DEVOPEN_INFO openRecord(const tavrin_wchar_t* path, std::uint16_t type =
 
 class DeviceFixture : public ::testing::Test {
 protected:
+    // The settings file the library starts with (none when empty).
+    virtual std::string settings() const { return {}; }
+
     void SetUp() override {
+        if (const std::string ini = settings(); !ini.empty()) userFolder_.writeSettings(ini);
         ASSERT_TRUE(lib_.load());
         logFile_ = makeTempFolder("log") / "test.log";
         ASSERT_EQ(lib_->OpenLog(exportText(logFile_).c_str()), 1);

@@ -62,7 +62,7 @@ bool LibraryUnderTest::load() {
         slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(library_.symbol(name));
         return slot != nullptr;
     };
-    bool ok = resolve(api_.OpenDev, "dllFunc_OpenDev") && resolve(api_.CloseDev, "dllFunc_CloseDev") &&
+    bool ok = resolve(api_.EnumDevPath, "dllFunc_EnumDevPath") && resolve(api_.OpenDev, "dllFunc_OpenDev") && resolve(api_.CloseDev, "dllFunc_CloseDev") &&
               resolve(api_.GetDevHandle, "dllFunc_GetDevHandle") && resolve(api_.Write, "dllFunc_Write") &&
               resolve(api_.Read, "dllFunc_Read") && resolve(api_.OpenLog, "dllFunc_OpenLog") &&
               resolve(api_.SetLogRecord, "dllFunc_SetLogRecord") &&

@@ -13,6 +13,7 @@
 namespace tavrin::test {
 
 struct TavrinApi {
+    decltype(&dllFunc_EnumDevPath) EnumDevPath = nullptr;
     decltype(&dllFunc_OpenDev) OpenDev = nullptr;
     decltype(&dllFunc_CloseDev) CloseDev = nullptr;
     decltype(&dllFunc_GetDevHandle) GetDevHandle = nullptr;

@@ -1,0 +1,16 @@
+// Every export runs its body through guarded(): no exception leaves the library, a failure
+// becomes the export's failure value.
+#pragma once
+
+namespace tavrin {
+
+template <typename Result, typename Body>
+Result guarded(Result failure, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
+}  // namespace tavrin

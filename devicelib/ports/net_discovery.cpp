@@ -1,0 +1,40 @@
+#include "devicelib/ports/net_discovery.h"
+
+#include "devicelib/core/dev_app.h"
+#include "devicelib/ports/net_address.h"
+#include "devicelib/ports/net_port.h"
+
+namespace tavrin {
+
+std::uint32_t discoverNetDevices(std::uint16_t udpPort, char16_t* buffer, std::uint32_t* size) {
+    if (buffer == nullptr || size == nullptr) return 0;
+    CNetPort port(PORT_NET_DATA);
+    port.setUdpPort(udpPort);
+    const auto address = parseNetAddress(theApp().settings.DiscoveryAddress.c_str());
+    if (address) port.setSearchAddress(*address);
+
+    std::uint32_t sent = 0;
+    if (port.UDP_IOCtrl(0, nullptr, &sent, 1) != 0) return 0;
+
+    const std::uint32_t capacity = *size;
+    std::uint32_t pos = 0;
+    std::uint32_t count = 0;
+    bool first = true;
+    while (pos + 1 < capacity) {
+        // Later replies leave room for the closing empty string.
+        std::uint32_t room = capacity - pos - (first ? 0 : 1);
+        first = false;
+        const std::int32_t r = port.UDP_IOCtrl(0, buffer + pos, &room, 0);
+        if (r == 0) {
+            ++count;
+            pos += room;
+        } else if (r != -3) {
+            break;  // 2000 ms without a reply, or a receive failure
+        }
+    }
+    if (pos < capacity) buffer[pos++] = 0;
+    *size = pos;
+    return count;
+}
+
+}  // namespace tavrin

@@ -1,0 +1,344 @@
+#include "devicelib/ports/net_port.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "devicelib/core/dev_app.h"
+#include "devicelib/core/export_text.h"
+#include "devicelib/ports/net_address.h"
+#include "platform/sync.h"
+
+namespace tavrin {
+
+namespace {
+constexpr const char16_t* kThread = u"CNetPort::transmitThread";
+constexpr const char16_t* kClose = u"CNetPort::closePort";
+constexpr const char16_t* kNetIo = u"CNetPort::netIOAccess";
+constexpr const char16_t* kUdp = u"CNetPort::UDP_IOCtrl";
+constexpr int kWatchIntervalMs = 1000;
+constexpr auto kThreadStopWait = std::chrono::milliseconds(5000);
+constexpr auto kThreadLeaveWait = std::chrono::milliseconds(2000);
+constexpr int kUdpWaitMs = 2000;
+constexpr std::uint16_t kControlPortOffset = 100;
+}  // namespace
+
+CNetPort::CNetPort(std::uint16_t portType) : CBPort(portType), link_(std::make_shared<Link>()) {}
+
+CNetPort::~CNetPort() {
+    udp_.close();
+    closePort();
+}
+
+std::shared_ptr<platform::Socket> CNetPort::currentSocket() {
+    std::lock_guard<std::mutex> guard(link_->lock);
+    return link_->socket;
+}
+
+std::int32_t CNetPort::openPort(const char16_t* path, std::uint16_t) {
+    if (path == nullptr || opened_ != 0) return 0;
+    resetTimeouts(nullptr);
+    opened_ = mkNetConnect(path) ? 1 : 0;
+    return opened_;
+}
+
+std::int32_t CNetPort::openPort(const _DEVOPEN_INFO* info, std::uint16_t) {
+    if (info == nullptr || info->portType != portType_ || opened_ != 0) return 0;
+    resetTimeouts(info);
+    if (info->path == nullptr) return 0;
+    opened_ = mkNetConnect(fromExport(info->path)) ? 1 : 0;
+    return opened_;
+}
+
+bool CNetPort::mkNetConnect(const char16_t* address) {
+    if (address != nullptr) {
+        auto remote = parseNetAddress(address);
+        if (!remote) return false;
+        if (portType_ == PORT_NET_CTRL) remote->port = static_cast<std::uint16_t>(remote->port + kControlPortOffset);
+        std::lock_guard<std::mutex> guard(link_->lock);
+        link_->remote = *remote;
+    }
+    bool startThread = false;
+    {
+        std::lock_guard<std::mutex> guard(link_->lock);
+        if (!link_->socket) {
+            int error = 0;
+            link_->socket = platform::tcpSocket(&error);
+            if (!link_->socket) {
+                theLog().funcLine(u"CNetPort::mkNetConnect", u"WSASocket function failed with error = %d\n", error);
+                return false;
+            }
+        }
+        // The thread and the socket belong together: a socket whose thread has ended gets a new one.
+        if (!link_->threadRunning) {
+            link_->threadRunning = true;
+            link_->stop.store(0);
+            startThread = true;
+        }
+    }
+    if (startThread) {
+        if (thread_.joinable()) thread_.join();  // an earlier thread that has ended by itself
+        thread_ = std::thread(&CNetPort::transmitThread, link_);
+    }
+    return true;
+}
+
+void CNetPort::transmitThread(std::shared_ptr<Link> link) {
+    CLogFile& log = theLog();
+    link->state.store(0);
+    auto watch = std::make_shared<platform::ConnectionWatch>();
+    std::shared_ptr<platform::Socket> socket;
+    platform::Ipv4Endpoint remote;
+    {
+        std::lock_guard<std::mutex> guard(link->lock);
+        socket = link->socket;
+        remote = link->remote;
+        link->watch = watch;
+    }
+    int error = 0;
+    bool watching = socket != nullptr;
+    if (watching && !watch->createEvent(&error)) {
+        log.funcLine(kThread, u"WSACreateEvent function failed with error = %d\r\n", error);
+        watching = false;
+    }
+    if (watching && !watch->select(*socket, &error)) {
+        log.funcLine(kThread, u"WSAEventSelect function failed with error = %d\r\n", error);
+        watching = false;
+    }
+    if (watching) {
+        if (watch->connect(remote, &error) == platform::ConnectStart::InProgress) {
+            link->state.store(1);
+        } else {
+            log.funcLine(kThread, u"WSAConnect function fail\r\n");
+            watching = false;
+        }
+    }
+    auto socketStillHere = [&] {
+        std::lock_guard<std::mutex> guard(link->lock);
+        return link->socket == socket;
+    };
+    while (watching && link->stop.load() == 0 && socketStillHere()) {
+        if (watch->wait(kWatchIntervalMs) != platform::NetWait::Signalled) continue;
+        if (link->stop.load() != 0) break;  // woken to leave
+        platform::NetEvents events;
+        if (!watch->events(events, &error))
+            log.funcLine(kThread, u"WSAEnumNetworkEvents function failed with error = %d\r\n", error);
+        if (events.connect) {
+            if (events.connectError == 0) link->state.store(2);
+            else log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.connectError);
+        } else if (events.write) {
+            if (events.writeError == 0) log.funcLine(kThread, u"FD_WRITE\r\n");
+            else log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.writeError);
+        } else if (events.read) {
+            if (events.readError == 0) log.funcLine(kThread, u"FD_READ\r\n");
+            else log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.readError);
+        } else if (events.close) {
+            if (events.closeError == 0) {
+                log.funcLine(kThread, u"FD_CLOSE request\n");
+                break;
+            }
+            log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.closeError);
+        } else {
+            log.funcLine(kThread, u"unkowned request\n");
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(link->lock);
+        link->watch.reset();
+        if (link->socket == socket) link->socket.reset();  // closed once no transfer holds it
+        link->state.store(0);
+        link->stop.store(1);
+        link->threadRunning = false;
+    }
+    link->threadEnded.notify_all();
+}
+
+std::int32_t CNetPort::closePort() {
+    CLogFile& log = theLog();
+    if (auto socket = currentSocket(); socket && !socket->shutdown()) link_->stop.store(1);
+
+    std::unique_lock<std::mutex> lock(link_->lock);
+    if (link_->threadRunning && theApp().detaching.load()) {
+        // The library is leaving the process: the thread is told to go at once, and its end
+        // is awaited as far as the system allows while it unloads the library.
+        link_->stop.store(1);
+        link_->socket.reset();
+        auto watch = link_->watch;
+        lock.unlock();
+        if (watch) watch->wake();
+        lock.lock();
+        link_->threadEnded.wait_for(lock, kThreadLeaveWait, [this] { return !link_->threadRunning; });
+        lock.unlock();
+        if (thread_.joinable()) platform::finishThreadAtUnload(thread_);
+        lock.lock();
+    } else if (link_->threadRunning) {
+        auto ended = [this] { return !link_->threadRunning; };
+        if (link_->threadEnded.wait_for(lock, kThreadStopWait, ended)) {
+            lock.unlock();
+            log.funcLine(kClose, u"trasmThread normal end \r\n");
+        } else {
+            // The thread is not killed: it is told to leave, its socket goes and its wait is woken.
+            link_->stop.store(1);
+            link_->socket.reset();
+            auto watch = link_->watch;
+            lock.unlock();
+            if (watch) watch->wake();
+            lock.lock();
+            const bool left = link_->threadEnded.wait_for(lock, kThreadLeaveWait, ended);
+            lock.unlock();
+            log.funcLine(kClose, left ? u"trasmThread Terminiate \r\n" : u"trasmThread no end \r\n");
+            if (!left && thread_.joinable()) thread_.detach();  // it holds its own share of the link
+        }
+        lock.lock();
+    }
+    link_->socket.reset();
+    lock.unlock();
+    if (thread_.joinable()) thread_.join();
+    opened_ = 0;
+    return 0;
+}
+
+std::int32_t CNetPort::isPortOpen() { return link_->state.load() == 2 ? 1 : 0; }
+
+void CNetPort::abortTransfers() {
+    auto socket = currentSocket();
+    abortTransfersOn(socket ? socket->native() : platform::kNoHandle);
+}
+
+std::int32_t CNetPort::netTransfer(std::uint8_t direction, void* overlapped, void* buffer,
+                                   std::uint32_t length, std::uint32_t* count) {
+    if (opened_ == 0) return 0;
+    if (link_->state.load() != 2 && !mkNetConnect(nullptr)) return 0;
+    platform::IoEvent& event = direction == 1 ? writeEvent_ : readEvent_;
+    if (overlapped == nullptr && !ensureEvent(event)) return 0;
+    return netIOAccess(direction, overlapped, event, buffer, length, count,
+                       direction == 1 ? writeTimeout_ : readTimeout_)
+               ? 1
+               : 0;
+}
+
+std::int32_t CNetPort::readPort(void* buffer, std::uint32_t length, std::uint32_t* count, void* overlapped) {
+    return netTransfer(0, overlapped, buffer, length, count);
+}
+
+std::int32_t CNetPort::writePort(const void* buffer, std::uint32_t length, std::uint32_t* count,
+                                 void* overlapped) {
+    // A send only reads the buffer.
+    return netTransfer(1, overlapped, const_cast<void*>(buffer), length, count);
+}
+
+bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::IoEvent& event,
+                           void* buffer, std::uint32_t length, std::uint32_t* count,
+                           std::int32_t timeoutMs) {
+    if (count != nullptr) *count = 0;
+    if (length == 0) return true;
+    if (!isPortOpen()) return false;
+    auto socket = currentSocket();  // held for the whole transfer
+    if (!socket) return false;
+    platform::SocketTransfer transfer(*socket, overlapped, event);
+    CLogFile& log = theLog();
+    if (!transfer.resetEvent()) {
+        log.funcLine(kNetIo, u"ResetEvent Fail\r\n");
+        return false;
+    }
+    if (aborted()) return false;
+    if (transfer.start(direction == 1, buffer, length, count) == platform::IoStart::Completed) return true;
+    std::uint32_t code = 0;
+    switch (transfer.wait(timeoutMs, &code)) {
+    case platform::IoWait::Signalled: return transfer.finish(count);
+    case platform::IoWait::WaitFailed: log.funcLine(kNetIo, u"WAIT_FAILED\r\n"); break;
+    case platform::IoWait::TimedOut: log.funcLine(kNetIo, u"timeout\r\n"); break;
+    case platform::IoWait::Other: log.funcLine(kNetIo, u"Fail 0x%x\r\n", code); break;
+    }
+    transfer.cancelAndAwait();
+    if (count != nullptr) *count = 0;
+    return false;
+}
+
+std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* size, std::uint16_t direction) {
+    CLogFile& log = theLog();
+    int error = 0;
+    if (!udp_.valid()) {
+        if (!udp_.create(&error)) {
+            log.funcLine(kUdp, u"WSASocket function failed with error = %d\n", error);
+            return -1;
+        }
+        if (!udp_.enableBroadcast(&error)) {
+            log.funcLine(kUdp, u"SetSockOpt error (%d)\n", error);
+            udp_.close();
+            return -1;
+        }
+        if (!udp_.bindAny(udpPort_, &error)) {
+            log.funcLine(kUdp, u"bind failed(%d)\r\n", error);
+            udp_.close();
+            return -1;
+        }
+    }
+    if (!udp_.hasEvent() && !udp_.createEvent(&error)) {
+        log.funcLine(kUdp, u"WSACreateEvent failed(%d)\r\n", error);
+        return -1;
+    }
+    if (direction != 0 && direction != 1) return -1;
+
+    std::uint8_t datagram[512];
+    std::uint32_t moved = 0;
+    platform::UdpSocket::Outcome outcome;
+    if (direction == 1) {
+        platform::Ipv4Endpoint to = searchAddress_;
+        to.port = udpPort_;
+        outcome = udp_.sendTo(kDiscoveryRequest.data(), static_cast<std::uint32_t>(kDiscoveryRequest.size()), to,
+                              &moved, kUdpWaitMs, &error);
+    } else {
+        outcome = udp_.receiveFrom(datagram, sizeof datagram, &moved, nullptr, kUdpWaitMs, &error);
+    }
+    switch (outcome) {
+    case platform::UdpSocket::Outcome::Done: break;
+    case platform::UdpSocket::Outcome::IoFailed: log.funcLine(kUdp, u"IO fail(%d)\r\n", error); return -1;
+    case platform::UdpSocket::Outcome::TimedOut:
+        log.funcLine(kUdp, u"WSAWaitForMultipleEvents Timeout(%d) \r\n", kUdpWaitMs);
+        return -4;
+    case platform::UdpSocket::Outcome::WaitFailed:
+        log.funcLine(kUdp, u"WSAWaitForMultipleEvents failed(%d)\r\n", error);
+        return -1;
+    case platform::UdpSocket::Outcome::ResultFailed:
+        log.funcLine(kUdp, u"WSAGetOverlappedResult failed (%d)\r\n", error);
+        return -1;
+    }
+    if (direction == 1) {
+        if (size != nullptr) *size = moved & 0xFFFF;
+        return 0;
+    }
+    auto path = parseDiscoveryReply(datagram, moved);
+    if (!path || text == nullptr || size == nullptr || path->size() >= *size) return -3;
+    std::memcpy(text, path->c_str(), (path->size() + 1) * sizeof(char16_t));
+    *size = static_cast<std::uint32_t>(path->size() + 1);
+    return 0;
+}
+
+bool CNetPort::initClass() {
+    constexpr const char16_t* kInit = u"CNetPort::initClass";
+    int error = 0;
+    switch (platform::netStartup(&error)) {
+    case platform::NetStart::Failed:
+        theLog().funcLine(kInit, u"WSAStartup failed with error: %d\r\n", error);
+        return false;
+    case platform::NetStart::WrongVersion:
+        theLog().funcLine(kInit, u"Could not find a usable version of Winsock.dll\r\n");
+        return false;
+    case platform::NetStart::Ok: break;
+    }
+    theLog().funcLine(kInit, u"The Winsock 2.2 dll was found okay\r\n");
+    return true;
+}
+
+bool CNetPort::unInitClass() {
+    constexpr const char16_t* kExit = u"CNetPort::unInitClass";
+    int error = 0;
+    if (!platform::netCleanup(&error)) {
+        theLog().funcLine(kExit, u"WSACleanup Fail(%d)\r\n", error);
+        return false;
+    }
+    theLog().funcLine(kExit, u"WSACleanup Ok\r\n");
+    return true;
+}
+
+}  // namespace tavrin

@@ -1,0 +1,86 @@
+// CNetPort: a TCP channel to a network device (port type 0x401 data, 0x402 control at the data
+// port + 100). Opening returns at once; a transmit thread per port makes the connection and
+// watches it, and a read or write after the device dropped the connection starts a new one.
+// The class also carries the UDP exchange of the device search and the process-wide start and
+// end of the sockets library.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "devicelib/ports/b_port.h"
+#include "platform/net_socket.h"
+
+namespace tavrin {
+
+class CNetPort : public CBPort {
+public:
+    explicit CNetPort(std::uint16_t portType);
+    ~CNetPort() override;
+
+    std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count,
+                          void* overlapped) override;
+    std::int32_t writePort(const void* buffer, std::uint32_t length, std::uint32_t* count,
+                           void* overlapped) override;
+    std::int32_t openPort(const char16_t* path, std::uint16_t openFlag) override;
+    std::int32_t openPort(const _DEVOPEN_INFO* info, std::uint16_t openFlag) override;
+    std::int32_t closePort() override;
+    std::int32_t isPortOpen() override;
+    void abortTransfers() override;
+
+    // Stores the address (when a text is given) and makes sure a socket and a transmit thread
+    // exist; false for a malformed text or when no socket can be made.
+    bool mkNetConnect(const char16_t* address);
+
+    // One send (direction 1) or receive (0) on the connection with a time-out.
+    // With the caller's overlapped block the transfer signals that block's event, else event.
+    bool netIOAccess(std::uint8_t direction, void* overlapped, platform::IoEvent& event,
+                     void* buffer, std::uint32_t length, std::uint32_t* count, std::int32_t timeoutMs);
+
+    // The device search's UDP exchange. direction 1 sends the discovery request to the search
+    // address; 0 receives one reply and writes its device path into text (capacity *size wide
+    // characters; on success *size becomes its length + 1). 0 success, -1 socket or I/O failure,
+    // -3 not a valid reply or too long for the text, -4 nothing within 2000 ms.
+    std::int32_t UDP_IOCtrl(std::int32_t ignored, char16_t* text, std::uint32_t* size,
+                            std::uint16_t direction);
+    void setUdpPort(std::uint16_t port) { udpPort_ = port; }
+    void setSearchAddress(const platform::Ipv4Endpoint& to) { searchAddress_ = to; }
+
+    static bool initClass();
+    static bool unInitClass();
+
+    std::uint8_t connectionState() const { return link_->state.load(); }
+    std::uint16_t remotePort() const { return link_->remote.port; }
+
+private:
+    // What the port shares with its transmit thread. A thread that has to be left behind keeps
+    // this alive by itself.
+    struct Link {
+        std::mutex lock;
+        std::shared_ptr<platform::Socket> socket;  // the TCP socket; none when gone
+        std::shared_ptr<platform::ConnectionWatch> watch;
+        platform::Ipv4Endpoint remote;
+        std::atomic<std::uint8_t> state{0};  // 0 not connected, 1 connecting, 2 connected
+        std::atomic<std::int32_t> stop{0};
+        bool threadRunning = false;
+        std::condition_variable threadEnded;
+    };
+
+    static void transmitThread(std::shared_ptr<Link> link);
+    std::shared_ptr<platform::Socket> currentSocket();
+    std::int32_t netTransfer(std::uint8_t direction, void* overlapped, void* buffer,
+                             std::uint32_t length, std::uint32_t* count);
+
+    std::shared_ptr<Link> link_;
+    std::thread thread_;
+    std::int32_t opened_ = 0;
+    platform::UdpSocket udp_;
+    std::uint16_t udpPort_ = 0;
+    platform::Ipv4Endpoint searchAddress_ = {{255, 255, 255, 255}, 0};
+};
+
+}  // namespace tavrin

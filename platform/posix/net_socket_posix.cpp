@@ -1,0 +1,313 @@
+// POSIX backend of net_socket.h. Sockets are non-blocking. The connection watch emulates the
+// Windows event selection with poll(): while the connect is in progress it waits for the socket
+// to become writable (the connect's end, FD_CONNECT), once connected for the peer's close
+// (POLLRDHUP, FD_CLOSE); each notification is reported once, as Windows does. An eventfd lets
+// another thread wake a wait.
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "platform/net_socket.h"
+
+namespace tavrin::platform {
+
+namespace {
+
+sockaddr_in toSockaddr(const Ipv4Endpoint& e) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(e.port);
+    std::memcpy(&a.sin_addr, e.address, 4);
+    return a;
+}
+
+Ipv4Endpoint fromSockaddr(const sockaddr_in& a) {
+    Ipv4Endpoint e;
+    std::memcpy(e.address, &a.sin_addr, 4);
+    e.port = ntohs(a.sin_port);
+    return e;
+}
+
+int pollFor(pollfd* fds, nfds_t n, int timeoutMs) {
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+        int r = ::poll(fds, n, left.count() < 0 ? 0 : static_cast<int>(left.count()));
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
+bool readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+}
+
+int socketError(int fd) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    return err;
+}
+
+}  // namespace
+
+NetStart netStartup(int* error) {
+    if (error != nullptr) *error = 0;
+    return NetStart::Ok;
+}
+
+bool netCleanup(int* error) {
+    if (error != nullptr) *error = 0;
+    return true;
+}
+
+int lastNetError() { return errno; }
+
+Socket::~Socket() {
+    if (native_ != kNoHandle) ::close(static_cast<int>(native_));
+}
+
+bool Socket::shutdown() { return ::shutdown(static_cast<int>(native_), SHUT_WR) == 0; }
+
+std::shared_ptr<Socket> tcpSocket(int* error) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        if (error != nullptr) *error = errno;
+        return nullptr;
+    }
+    return std::make_shared<Socket>(fd);
+}
+
+struct ConnectionWatch::State {
+    enum class Phase { Idle, Connecting, Connected, Done };
+    int wakeFd = -1;
+    int socket = -1;
+    Phase phase = Phase::Idle;
+    NetEvents pending;
+};
+
+ConnectionWatch::ConnectionWatch() : state_(std::make_unique<State>()) {}
+
+ConnectionWatch::~ConnectionWatch() {
+    if (state_->wakeFd >= 0) ::close(state_->wakeFd);
+}
+
+bool ConnectionWatch::createEvent(int* error) {
+    state_->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (state_->wakeFd < 0 && error != nullptr) *error = errno;
+    return state_->wakeFd >= 0;
+}
+
+bool ConnectionWatch::select(const Socket& socket, int*) {
+    state_->socket = static_cast<int>(socket.native());
+    return true;  // the socket is non-blocking already
+}
+
+ConnectStart ConnectionWatch::connect(const Ipv4Endpoint& remote, int* error) {
+    sockaddr_in a = toSockaddr(remote);
+    int r = ::connect(state_->socket, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    if (r == 0 || errno == EINPROGRESS) {
+        // A loopback connect may be done at once: it is still reported through the watch.
+        state_->phase = State::Phase::Connecting;
+        return ConnectStart::InProgress;
+    }
+    if (error != nullptr) *error = errno;
+    return ConnectStart::Failed;
+}
+
+NetWait ConnectionWatch::wait(int timeoutMs) {
+    short watchFor = 0;
+    if (state_->phase == State::Phase::Connecting) watchFor = POLLOUT;
+    if (state_->phase == State::Phase::Connected) watchFor = POLLRDHUP;
+    pollfd fds[2] = {{state_->wakeFd, POLLIN, 0}, {state_->socket, watchFor, 0}};
+    int r = pollFor(fds, watchFor != 0 ? 2 : 1, timeoutMs);
+    if (r < 0) return NetWait::Failed;
+    if (r == 0) return NetWait::TimedOut;
+    State::Phase phase = state_->phase;
+    short got = fds[1].revents;
+    state_->pending = NetEvents{};
+    if (watchFor != 0 && got != 0) {
+        if (phase == State::Phase::Connecting) {
+            state_->pending.connect = true;
+            state_->pending.connectError = socketError(state_->socket);
+            state_->phase = state_->pending.connectError == 0 ? State::Phase::Connected : State::Phase::Done;
+        } else {
+            state_->pending.close = true;
+            state_->pending.closeError = (got & POLLERR) != 0 ? socketError(state_->socket) : 0;
+            state_->phase = State::Phase::Done;
+        }
+    }
+    return NetWait::Signalled;
+}
+
+bool ConnectionWatch::events(NetEvents& out, int*) {
+    out = state_->pending;
+    state_->pending = NetEvents{};
+    return true;
+}
+
+void ConnectionWatch::wake() {
+    const std::uint64_t one = 1;
+    if (state_->wakeFd >= 0) {
+        [[maybe_unused]] ssize_t n = ::write(state_->wakeFd, &one, sizeof one);
+    }
+}
+
+SocketTransfer::SocketTransfer(const Socket& socket, void*, IoEvent& event)
+    : socket_(socket), callerBlock_(nullptr), event_(event) {}
+
+bool SocketTransfer::resetEvent() { return event_.valid(); }
+
+IoStart SocketTransfer::start(bool send, void* buffer, std::uint32_t length, std::uint32_t* count) {
+    send_ = send;
+    buffer_ = buffer;
+    length_ = length;
+    startFailed_ = false;
+    if (count != nullptr) *count = 0;
+    if (readable(static_cast<int>(event_.native()))) {  // aborted
+        startFailed_ = true;
+        return IoStart::Failed;
+    }
+    int fd = static_cast<int>(socket_.native());
+    ssize_t n = send ? ::send(fd, buffer, length, MSG_NOSIGNAL | MSG_DONTWAIT)
+                     : ::recv(fd, buffer, length, MSG_DONTWAIT);
+    if (n >= 0) {
+        if (count != nullptr) *count = static_cast<std::uint32_t>(n);
+        return IoStart::Completed;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return IoStart::Pending;
+    startFailed_ = true;
+    return IoStart::Failed;
+}
+
+IoWait SocketTransfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {
+    pollfd fds[2] = {{static_cast<int>(event_.native()), POLLIN, 0},
+                     {static_cast<int>(socket_.native()), static_cast<short>(send_ ? POLLOUT : POLLIN), 0}};
+    int r = pollFor(fds, startFailed_ ? 1 : 2, timeoutMs);
+    if (code != nullptr) *code = static_cast<std::uint32_t>(r < 0 ? errno : 0);
+    if (r < 0) return IoWait::WaitFailed;
+    if (r == 0) return IoWait::TimedOut;
+    return IoWait::Signalled;
+}
+
+bool SocketTransfer::finish(std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (startFailed_ || readable(static_cast<int>(event_.native()))) return false;
+    int fd = static_cast<int>(socket_.native());
+    ssize_t n = send_ ? ::send(fd, buffer_, length_, MSG_NOSIGNAL | MSG_DONTWAIT)
+                      : ::recv(fd, buffer_, length_, MSG_DONTWAIT);
+    if (n < 0) return false;
+    if (count != nullptr) *count = static_cast<std::uint32_t>(n);
+    return true;
+}
+
+void SocketTransfer::cancelAndAwait() {}
+
+UdpSocket::~UdpSocket() { close(); }
+
+bool UdpSocket::create(int* error) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0) {
+        if (error != nullptr) *error = errno;
+        return false;
+    }
+    native_ = fd;
+    return true;
+}
+
+bool UdpSocket::enableBroadcast(int* error) {
+    int on = 1;
+    if (::setsockopt(static_cast<int>(native_), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0) return true;
+    if (error != nullptr) *error = errno;
+    return false;
+}
+
+bool UdpSocket::bindAny(std::uint16_t port, int* error) {
+    int on = 1;
+    ::setsockopt(static_cast<int>(native_), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(static_cast<int>(native_), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return true;
+    if (error != nullptr) *error = errno;
+    return false;
+}
+
+bool UdpSocket::createEvent(int* error) {
+    if (event_.create()) return true;
+    if (error != nullptr) *error = errno;
+    return false;
+}
+
+bool UdpSocket::hasEvent() const { return event_.valid(); }
+
+UdpSocket::Outcome UdpSocket::sendTo(const void* data, std::uint32_t length, const Ipv4Endpoint& to,
+                                     std::uint32_t* sent, int timeoutMs, int* error) {
+    sockaddr_in a = toSockaddr(to);
+    int fd = static_cast<int>(native_);
+    for (bool waited = false;; waited = true) {
+        ssize_t n = ::sendto(fd, data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        if (n >= 0) {
+            *sent = static_cast<std::uint32_t>(n);
+            return Outcome::Done;
+        }
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || waited) {
+            if (error != nullptr) *error = errno;
+            return waited ? Outcome::ResultFailed : Outcome::IoFailed;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        int r = pollFor(&p, 1, timeoutMs);
+        if (r == 0) return Outcome::TimedOut;
+        if (r < 0) {
+            if (error != nullptr) *error = errno;
+            return Outcome::WaitFailed;
+        }
+    }
+}
+
+UdpSocket::Outcome UdpSocket::receiveFrom(void* buffer, std::uint32_t length, std::uint32_t* received,
+                                          Ipv4Endpoint* from, int timeoutMs, int* error) {
+    int fd = static_cast<int>(native_);
+    for (bool waited = false;; waited = true) {
+        sockaddr_in a{};
+        socklen_t alen = sizeof a;
+        ssize_t n = ::recvfrom(fd, buffer, length, 0, reinterpret_cast<sockaddr*>(&a), &alen);
+        if (n >= 0) {
+            *received = static_cast<std::uint32_t>(n);
+            if (from != nullptr) *from = fromSockaddr(a);
+            return Outcome::Done;
+        }
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || waited) {
+            if (error != nullptr) *error = errno;
+            return waited ? Outcome::ResultFailed : Outcome::IoFailed;
+        }
+        pollfd p{fd, POLLIN, 0};
+        int r = pollFor(&p, 1, timeoutMs);
+        if (r == 0) return Outcome::TimedOut;
+        if (r < 0) {
+            if (error != nullptr) *error = errno;
+            return Outcome::WaitFailed;
+        }
+    }
+}
+
+void UdpSocket::close() {
+    if (native_ != kNoHandle) {
+        ::shutdown(static_cast<int>(native_), SHUT_RDWR);
+        ::close(static_cast<int>(native_));
+    }
+    native_ = kNoHandle;
+    event_.close();
+}
+
+}  // namespace tavrin::platform

@@ -1,0 +1,284 @@
+// Network devices through the exports: the two TCP channels, reconnection, closing, and the
+// search by UDP, against devices played by the test on loopback addresses.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "devicelib/ports/net_address.h"
+#include "tests/support/device_fixture.h"
+#include "tests/support/net_device.h"
+
+namespace tavrin::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class NetPortTest : public DeviceFixture {
+protected:
+    std::int32_t open(const std::u16string& path, std::uint16_t type, std::uint16_t mode,
+                      std::int32_t readTimeout = 300, std::int32_t writeTimeout = 300) {
+        const auto p = exportText(path);
+        const _DEVOPEN_INFO info = openRecord(p.c_str(), type, mode, readTimeout, writeTimeout);
+        return lib_->OpenDev(&info);
+    }
+    // Writes until the library has connected (writes fail before that), at most for timeoutMs.
+    bool writeWhenConnected(std::int32_t h, const std::string& data, int timeoutMs = 3000) {
+        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < end) {
+            std::uint32_t n = 0;
+            if (lib_->Write(h, data.data(), static_cast<std::uint32_t>(data.size()), &n, nullptr) &&
+                n == data.size())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+};
+
+TEST_F(NetPortTest, DataAtThePortAndControlAtThePortPlus100) {
+    NetDevice dev;
+    ASSERT_TRUE(dev.valid());
+    const std::int32_t h = open(dev.path(), PORT_NET_DATA, MODE_DATA | MODE_CTRL);
+    ASSERT_EQ(h, 0);
+    auto data = dev.dataListener().accept(3000);
+    auto control = dev.controlListener().accept(3000);
+    ASSERT_NE(data, nullptr);
+    ASSERT_NE(control, nullptr);
+
+    ASSERT_TRUE(writeWhenConnected(h, "raw print data"));
+    EXPECT_EQ(NetDevice::readSome(*data, 14, 2000), "raw print data");
+    ASSERT_TRUE(data->write("ok", 2));
+    char buf[8] = {};
+    std::uint32_t n = 0;
+    ASSERT_NE(lib_->Read(h, buf, sizeof buf, &n, nullptr), 0);
+    EXPECT_EQ(std::string(buf, n), "ok");
+    data->close();
+    control->close();
+    EXPECT_EQ(lib_->CloseDev(h), 1);
+    EXPECT_TRUE(logHas(flushLog(), u" : 打 开 设 备(handle = 0,type = 0x402,mode = 0x3) 成 功\r\n"));
+}
+
+TEST_F(NetPortTest, ControlPathOpensTheControlChannelFirst) {
+    NetDevice dev;
+    ASSERT_TRUE(dev.valid());
+    const std::int32_t h = open(dev.path(), PORT_NET_CTRL, MODE_CTRL);
+    ASSERT_EQ(h, 0);
+    EXPECT_NE(dev.controlListener().accept(3000), nullptr);
+    EXPECT_EQ(dev.dataListener().accept(300), nullptr);
+    EXPECT_EQ(lib_->GetDevHandle(h, 1), -1);  // no data channel
+}
+
+TEST_F(NetPortTest, MalformedAddressesDoNotOpen) {
+    for (const char16_t* path : {u"127.0.0", u"printer:9100", u"1.2.3.x:80"}) {
+        EXPECT_EQ(open(path, PORT_NET_DATA, MODE_DATA), -1);
+        EXPECT_EQ(open(path, PORT_NET_CTRL, MODE_CTRL), -1);
+    }
+    const std::string log = flushLog();
+    EXPECT_EQ(logCount(log, u"#dllFunc_OpenDev : 打 开 数 据 口 失 败(0x401)\r\n"), 3u);
+    EXPECT_EQ(logCount(log, u"#dllFunc_OpenDev : 打 开 控 制 口 失 败(0x402)\r\n"), 3u);
+}
+
+TEST_F(NetPortTest, ReadBeforeTheConnectionFailsThenSucceeds) {
+    NetDevice dev;
+    ASSERT_TRUE(dev.valid());
+    const std::int32_t h = open(dev.path(), PORT_NET_DATA, MODE_DATA);
+    ASSERT_EQ(h, 0);
+    char buf[8];
+    std::uint32_t n = 5;
+    EXPECT_EQ(lib_->Read(h, buf, sizeof buf, &n, nullptr), 0);  // still connecting
+    EXPECT_EQ(n, 0u);
+    auto data = dev.dataListener().accept(3000);
+    ASSERT_NE(data, nullptr);
+    ASSERT_TRUE(writeWhenConnected(h, "x"));
+    ASSERT_TRUE(data->write("answer", 6));
+    ASSERT_NE(lib_->Read(h, buf, sizeof buf, &n, nullptr), 0);
+    EXPECT_EQ(std::string(buf, n), "answer");
+}
+
+TEST_F(NetPortTest, ReadTimesOutWithTheRecordsTimeout) {
+    NetDevice dev;
+    ASSERT_TRUE(dev.valid());
+    const std::int32_t h = open(dev.path(), PORT_NET_DATA, MODE_DATA, 400, 0);
+    auto data = dev.dataListener().accept(3000);
+    ASSERT_TRUE(writeWhenConnected(h, "x"));
+    char buf[8];
+    std::uint32_t n = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(lib_->Read(h, buf, sizeof buf, &n, nullptr), 0);
+    EXPECT_GE(msSince(start), 380);
+    EXPECT_LT(msSince(start), 1000);
+    EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::netIOAccess : timeout\r\n"));
+}
+
+TEST_F(NetPortTest, ConnectsAgainAfterTheDeviceDroppedTheConnection) {
+    NetDevice dev;
+    ASSERT_TRUE(dev.valid());
+    const std::int32_t h = open(dev.path(), PORT_NET_DATA, MODE_DATA);
+    auto first = dev.dataListener().accept(3000);
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(writeWhenConnected(h, "one"));
+    EXPECT_EQ(NetDevice::readSome(*first, 3, 2000), "one");
+    first->close();  // the device drops the connection, and the library notices
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    std::unique_ptr<platform::TcpStream> second;
+    std::thread acceptor([&] { second = dev.dataListener().accept(5000); });
+    const bool wrote = writeWhenConnected(h, "two", 5000);
+    acceptor.join();
+    ASSERT_NE(second, nullptr);
+    EXPECT_TRUE(wrote);
+    EXPECT_EQ(NetDevice::readSome(*second, 3, 2000), "two");
+    EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::transmitThread : FD_CLOSE request\n"));
+}
+
+TEST_F(NetPortTest, CloseEndsTheThreadWhenTheDeviceAnswersTheShutdown) {
+    NetDevice dev;
+    ASSERT_TRUE(dev.valid());
+    const std::int32_t h = open(dev.path(), PORT_NET_DATA, MODE_DATA);
+    auto data = dev.dataListener().accept(3000);
+    ASSERT_NE(data, nullptr);
+    ASSERT_TRUE(writeWhenConnected(h, "x"));
+    std::thread answer([&] {
+        char buf[16];
+        while (data->read(buf, sizeof buf, 50) >= 0) {
+        }
+        data->close();  // the library shut the connection down: close it too
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(lib_->CloseDev(h), 1);
+    EXPECT_LT(msSince(start), 2500);
+    answer.join();
+    EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::closePort : trasmThread normal end \r\n"));
+}
+
+TEST_F(NetPortTest, CloseIsBoundedWhenTheDeviceNeverAnswersTheShutdown) {
+    NetDevice dev;
+    ASSERT_TRUE(dev.valid());
+    const std::int32_t h = open(dev.path(), PORT_NET_DATA, MODE_DATA);
+    auto data = dev.dataListener().accept(3000);  // held open, never closed
+    ASSERT_NE(data, nullptr);
+    ASSERT_TRUE(writeWhenConnected(h, "x"));
+    const auto start = Clock::now();
+    EXPECT_EQ(lib_->CloseDev(h), 1);
+    const long long took = msSince(start);
+    EXPECT_GE(took, 4900);
+    EXPECT_LT(took, 8000);
+    EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::closePort : trasmThread Terminiate \r\n"));
+}
+
+// The search: devices answer on their own loopback address, which the settings name as the
+// search address.
+class NetSearchTest : public DeviceFixture {
+protected:
+    std::string settings() const override {
+        return "[General]\r\nCfgID=1684418609\r\n[Port]\r\nDiscoveryAddress=127.0.0.2\r\n[SysLog]\r\nLogEnable=0\r\n";
+    }
+    void SetUp() override {
+        DeviceFixture::SetUp();
+        for (int i = 0; i < 20 && !responder_; ++i) {
+            port_ = static_cast<std::uint16_t>(41000 + (Clock::now().time_since_epoch().count() % 20000));
+            responder_ = platform::UdpPeer::bind({{127, 0, 0, 2}, port_});
+        }
+        ASSERT_NE(responder_, nullptr);
+    }
+    void TearDown() override {
+        if (answering_.joinable()) answering_.join();
+        DeviceFixture::TearDown();
+    }
+    // Answers one request with the given datagrams.
+    void answerWith(std::vector<std::vector<std::uint8_t>> replies) {
+        answering_ = std::thread([this, replies] {
+            std::uint8_t request[64];
+            platform::Ipv4Endpoint from;
+            long n = responder_->receive(request, sizeof request, &from, 3000);
+            requestSeen_ = std::vector<std::uint8_t>(request, request + (n > 0 ? n : 0));
+            for (const auto& r : replies) responder_->sendTo(r.data(), r.size(), from);
+        });
+    }
+    static std::vector<std::uint8_t> reply(platform::Ipv4Endpoint device) {
+        auto r = makeDiscoveryReply(device);
+        return {r.begin(), r.end()};
+    }
+    std::vector<std::u16string> search(std::uint32_t capacity, std::uint32_t* count, std::uint32_t* size) {
+        std::vector<tavrin_wchar_t> buf(capacity + 1, 0x7777);
+        *size = capacity;
+        *count = lib_->EnumDevPath(PORT_NET_DATA, buf.data(), size, port_, 0);
+        std::vector<std::u16string> paths;
+        for (std::size_t at = 0; at < *size && buf[at] != 0;) {
+            std::u16string p(reinterpret_cast<const char16_t*>(&buf[at]));
+            at += p.size() + 1;
+            paths.push_back(p);
+        }
+        return paths;
+    }
+
+    std::uint16_t port_ = 0;
+    std::unique_ptr<platform::UdpPeer> responder_;
+    std::thread answering_;
+    std::vector<std::uint8_t> requestSeen_;
+};
+
+TEST_F(NetSearchTest, FindsTheDevicesThatAnswerAndIgnoresBadReplies) {
+    auto wrongSum = reply({{10, 0, 0, 9}, 1});
+    wrongSum[3] ^= 0xFF;
+    auto wrongKind = reply({{10, 0, 0, 9}, 2});
+    wrongKind[4] = 2;
+    auto wrongSignature = reply({{10, 0, 0, 9}, 3});
+    wrongSignature[10] ^= 1;
+    const std::vector<std::uint8_t> tooShort(20, 0x10);
+    answerWith({reply({{127, 0, 0, 2}, 9100}), wrongSum, wrongKind, wrongSignature, tooShort,
+                reply({{127, 0, 0, 3}, 9200})});
+    std::uint32_t count = 0, size = 0;
+    const auto start = Clock::now();
+    const auto paths = search(200, &count, &size);
+    const long long took = msSince(start);
+    EXPECT_EQ(count, 2u);
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_EQ(paths[0], u"127.0.0.2:9100");
+    EXPECT_EQ(paths[1], u"127.0.0.3:9200");
+    EXPECT_EQ(size, 15u + 15u + 1u);
+    EXPECT_GE(took, 1950);  // the list ends after 2000 ms without a datagram
+    EXPECT_LT(took, 3500);
+    EXPECT_EQ(requestSeen_, std::vector<std::uint8_t>(kDiscoveryRequest.begin(), kDiscoveryRequest.end()));
+}
+
+TEST_F(NetSearchTest, NoAnswerGivesAnEmptyList) {
+    std::uint32_t count = 9, size = 0;
+    const auto paths = search(100, &count, &size);
+    EXPECT_EQ(count, 0u);
+    EXPECT_TRUE(paths.empty());
+    EXPECT_EQ(size, 1u);  // only the closing empty string
+}
+
+TEST_F(NetSearchTest, AReplyThatDoesNotFitIsSkipped) {
+    answerWith({reply({{127, 0, 0, 2}, 9100}), reply({{127, 0, 0, 3}, 9200})});
+    std::uint32_t count = 0, size = 0;
+    const auto paths = search(20, &count, &size);  // room for one path and the closing zero
+    EXPECT_EQ(count, 1u);
+    ASSERT_EQ(paths.size(), 1u);
+    EXPECT_EQ(paths[0], u"127.0.0.2:9100");
+    EXPECT_EQ(size, 16u);
+}
+
+TEST_F(NetSearchTest, TwoSearchesAtOnceBothGetTheirSocket) {
+    std::atomic<std::uint32_t> other{99};
+    std::thread second([&] {
+        std::vector<tavrin_wchar_t> buf(64);
+        std::uint32_t size = 64;
+        other = lib_->EnumDevPath(PORT_NET_DATA, buf.data(), &size, port_, 0);
+    });
+    std::uint32_t count = 0, size = 0;
+    search(64, &count, &size);
+    second.join();
+    EXPECT_EQ(other.load(), 0u);
+    EXPECT_FALSE(logHas(flushLog(), u"bind failed"));
+}
+
+}  // namespace
+}  // namespace tavrin::test
