@@ -32,8 +32,8 @@ public:
     Socket& operator=(const Socket&) = delete;
     ~Socket();
     OsHandle native() const { return native_; }
-    // Ends the connection in both directions, as far as the peer is concerned (POSIX: only the
-    // sending side is shut, so that the peer's answering close can still be seen).
+    // Ends the connection as far as the peer is concerned: the sending side is shut, so that the
+    // peer sees the end of the stream and its answering close can still be seen here.
     bool shutdown();
 
 private:

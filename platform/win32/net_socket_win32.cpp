@@ -51,7 +51,9 @@ Socket::~Socket() {
     if (native_ != kNoHandle) closesocket(toSocket(native_));
 }
 
-bool Socket::shutdown() { return ::shutdown(toSocket(native_), SD_BOTH) == 0; }
+// Only the sending side is shut: the peer sees the end of the stream, and its answering close
+// still arrives as FD_CLOSE (after SD_BOTH it is not reported everywhere).
+bool Socket::shutdown() { return ::shutdown(toSocket(native_), SD_SEND) == 0; }
 
 std::shared_ptr<Socket> tcpSocket(int* error) {
     SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
