@@ -262,6 +262,7 @@ TEST_F(NetSearchTest, FindsTheDevicesThatAnswerAndIgnoresBadReplies) {
     EXPECT_EQ(size, 15u + 15u + 1u);
     EXPECT_GE(took, 1950);  // the list ends after 2000 ms without a datagram
     EXPECT_LT(took, 3500);
+    answering_.join();
     EXPECT_EQ(requestSeen_, std::vector<std::uint8_t>(kDiscoveryRequest.begin(), kDiscoveryRequest.end()));
 }
 
