@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "devicelib/core/dev_app.h"
+#include "devicelib/core/export_guard.h"
 #include "devicelib/core/export_text.h"
 #include "devicelib/ports/hid_port.h"
 #include "devicelib/ports/port_factory.h"
@@ -15,15 +16,6 @@ namespace {
 
 constexpr const char16_t* kOpenDev = u"dllFunc_OpenDev";
 constexpr std::size_t kPathChars = 260;
-
-template <typename Result, typename Body>
-Result guarded(Result failure, Body&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return failure;
-    }
-}
 
 // What a branch of dllFunc_OpenDev ends with.
 struct OpenedPorts {
