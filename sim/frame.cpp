@@ -10,9 +10,12 @@ std::uint8_t checksumOf(const std::uint8_t* bytes, std::size_t count) {
 
 Bytes framePacket(std::uint8_t code, const Bytes& payload, std::uint8_t ackCode) {
     const std::size_t n = payload.size() < kMaxPayload ? payload.size() : kMaxPayload;
-    Bytes packet{kSync, code, static_cast<std::uint8_t>(n),
-                 n == 0 ? ackCode : checksumOf(payload.data(), n)};
-    packet.insert(packet.end(), payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(n));
+    Bytes packet(kHeader + n);
+    packet[0] = kSync;
+    packet[1] = code;
+    packet[2] = static_cast<std::uint8_t>(n);
+    packet[3] = n == 0 ? ackCode : checksumOf(payload.data(), n);
+    for (std::size_t i = 0; i < n; ++i) packet[kHeader + i] = payload[i];
     return packet;
 }
 
