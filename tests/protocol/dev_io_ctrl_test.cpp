@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <thread>
 
 #include "tests/protocol/control_fixture.h"
 
@@ -238,6 +239,26 @@ TEST_F(DevIoCtrlTest, ConnectStatusIsTheDevicesAcknowledge) {
     EXPECT_EQ(unknown.ack.ackCode, 0);
     EXPECT_EQ(packetsOf(*dev), (std::vector<std::string>{"10 04 03 96 31 32 33", "10 9F 00 00"}));
 }
+
+TEST_F(DevIoCtrlTest, ADeviceClosedAndOpenedAgainIsServedAgain) {
+    sim::SimDevice* dev = simDevice();
+    ASSERT_NE(dev, nullptr);
+    for (int round = 0; round < 3; ++round) {
+        // The simulator gets ready for the next open once it has seen the close.
+        std::int32_t h = -1;
+        for (const auto start = Clock::now(); h < 0 && msSince(start) < 3000;) {
+            h = openSimulated(dev, 300);
+            if (h < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ASSERT_GE(h, 0) << "round " << round;
+        const Exchange e = devIoCtrl(h, u"CTRL_CMDGET_MODEL");
+        EXPECT_EQ(e.result, 1) << "round " << round;
+        EXPECT_EQ(e.text(), "TV-P80") << "round " << round;
+        EXPECT_EQ(dllFunc_CloseDev(h), 1);
+    }
+    EXPECT_EQ(dev->received().packets().size(), 3u);
+}
+
 
 }  // namespace
 }  // namespace tavrin::test
