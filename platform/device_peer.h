@@ -31,6 +31,10 @@ public:
     virtual bool released(int timeoutMs) = 0;
     // Ends the stream: the library's side sees the device go away.
     virtual void close() = 0;
+    // For a server that serves the endpoint for a long time, called when its reads stay empty:
+    // when the library's side has closed the device, makes the endpoint ready for the next open
+    // and returns true. Never discards bytes. A pseudo-terminal needs nothing of the kind.
+    virtual bool rearm() { return false; }
 };
 
 }  // namespace tavrin::platform

@@ -1,6 +1,9 @@
 #include "devicelib/core/device_table.h"
 
+#include <new>
 #include <utility>
+
+#include "devicelib/core/dev_emul.h"
 
 namespace tavrin {
 
@@ -10,6 +13,12 @@ DeviceSession::DeviceSession(std::unique_ptr<CBPort> controlPort, std::unique_pt
 DeviceSession::~DeviceSession() {
     controlPort_.reset();
     dataPort_.reset();
+    protocol_.reset();
+}
+
+CDevEmul* DeviceSession::protocol() {
+    if (!protocol_) protocol_.reset(new (std::nothrow) CDevEmul);
+    return protocol_.get();
 }
 
 bool DeviceSession::trySetBusy(std::uint16_t bits) {

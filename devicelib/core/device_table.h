@@ -1,5 +1,5 @@
 // The device table: ten slots, a device handle being the index of its slot. A slot holds the open
-// device's session, which owns the device's ports and its busy bits.
+// device's session, which owns the device's ports, its protocol object and its busy bits.
 //
 // A running operation holds its own reference to the session, so a device closed under it by
 // another thread stays alive until the operation returns (the close aborts what is running and
@@ -18,16 +18,21 @@ namespace tavrin {
 inline constexpr std::uint16_t BUSY_CTRL = 1;  // a command exchange runs on the control port
 inline constexpr std::uint16_t BUSY_DATA = 2;  // a raw read or write runs on the data port
 
+class CDevEmul;
+
 class DeviceSession {
 public:
     DeviceSession(std::unique_ptr<CBPort> controlPort, std::unique_ptr<CBPort> dataPort);
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
-    // Destroys the control port, then the data port.
+    // Destroys the control port, then the data port, then the protocol object.
     ~DeviceSession();
 
     CBPort* controlPort() const { return controlPort_.get(); }
     CBPort* dataPort() const { return dataPort_.get(); }
+    // The protocol object, created on first use; none when it cannot be created. Only the holder
+    // of BUSY_CTRL calls it.
+    CDevEmul* protocol();
 
     // Sets the bits when none of them is set; false (and nothing changed) otherwise.
     bool trySetBusy(std::uint16_t bits);
@@ -39,6 +44,7 @@ public:
 private:
     std::unique_ptr<CBPort> controlPort_;
     std::unique_ptr<CBPort> dataPort_;
+    std::unique_ptr<CDevEmul> protocol_;
     std::mutex slotLock_;
     std::uint16_t busy_ = 0;
 };

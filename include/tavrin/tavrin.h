@@ -89,6 +89,17 @@ TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_Write(int32_t hDev, const void* data, u
 TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_Read(int32_t hDev, void* buffer, uint32_t length,
                                               uint32_t* read, void* overlapped);
 
+/* Command exchanges on the control port. name: a command name of dllFunc_EnumProtoCode, or
+ * "TAVR_DUMP" to write data unframed and (when answer->lpBuf is given) read once into lpBuf.
+ * "CTRL_DEVCMD_ST" takes the device command 0x80..0x9F as the first data byte. A device busy with
+ * another exchange fails at once (0). */
+TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_DevIoCtrl(int32_t hDev, const tavrin_wchar_t* name,
+                                                   const uint8_t* data, uint32_t length,
+                                                   _DEVACK_INFO* answer);
+/* The command name of a row of the command name table (index 0..24) and its code; null past the
+ * end (code left alone). The text belongs to the library. */
+TAVRIN_EXPORT const tavrin_wchar_t* TAVRIN_API dllFunc_EnumProtoCode(uint16_t index, uint16_t* code);
+
 /* The library log. */
 TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_OpenLog(const tavrin_wchar_t* path);
 /* The result carries no meaning. */

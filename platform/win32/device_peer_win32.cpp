@@ -85,19 +85,19 @@ public:
                 read(sink, sizeof sink, 0);
                 continue;
             }
-            if (!peeked && GetLastError() == ERROR_BROKEN_PIPE) {
-                DisconnectNamedPipe(pipe_);
-                ResetEvent(connectEvent_);
-                connect_ = {};
-                connect_.hEvent = connectEvent_;
-                connected_ = false;
-                pending_ = false;
-                if (!ConnectNamedPipe(pipe_, &connect_)) pending_ = GetLastError() == ERROR_IO_PENDING;
-                return pending_;
-            }
+            if (!peeked && GetLastError() == ERROR_BROKEN_PIPE) return listenAgain();
             if (waited >= timeoutMs) return false;
             Sleep(10);
         }
+    }
+
+    bool rearm() override {
+        if (pipe_ == INVALID_HANDLE_VALUE || !connected_) return false;
+        DWORD avail = 0;
+        if (PeekNamedPipe(pipe_, nullptr, 0, nullptr, &avail, nullptr) || GetLastError() != ERROR_BROKEN_PIPE)
+            return false;
+        listenAgain();
+        return true;
     }
 
     void close() override {
@@ -109,6 +109,22 @@ public:
     }
 
 private:
+    // The client has gone: the pipe waits for the next one.
+    bool listenAgain() {
+        DisconnectNamedPipe(pipe_);
+        ResetEvent(connectEvent_);
+        connect_ = {};
+        connect_.hEvent = connectEvent_;
+        connected_ = false;
+        pending_ = false;
+        if (!ConnectNamedPipe(pipe_, &connect_)) {
+            const DWORD e = GetLastError();
+            pending_ = e == ERROR_IO_PENDING;
+            connected_ = e == ERROR_PIPE_CONNECTED;
+        }
+        return pending_;
+    }
+
     bool waitConnected(int timeoutMs) {
         if (connected_) return true;
         if (!pending_) return false;

@@ -64,6 +64,7 @@ bool LibraryUnderTest::load() {
     };
     bool ok = resolve(api_.EnumDevPath, "dllFunc_EnumDevPath") && resolve(api_.OpenDev, "dllFunc_OpenDev") && resolve(api_.CloseDev, "dllFunc_CloseDev") &&
               resolve(api_.GetDevHandle, "dllFunc_GetDevHandle") && resolve(api_.Write, "dllFunc_Write") &&
+              resolve(api_.DevIoCtrl, "dllFunc_DevIoCtrl") && resolve(api_.EnumProtoCode, "dllFunc_EnumProtoCode") &&
               resolve(api_.Read, "dllFunc_Read") && resolve(api_.OpenLog, "dllFunc_OpenLog") &&
               resolve(api_.SetLogRecord, "dllFunc_SetLogRecord") &&
               resolve(api_.GetLogRecord, "dllFunc_GetLogRecord") && resolve(api_.CloseLog, "dllFunc_CloseLog");

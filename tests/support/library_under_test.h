@@ -17,6 +17,8 @@ struct TavrinApi {
     decltype(&dllFunc_OpenDev) OpenDev = nullptr;
     decltype(&dllFunc_CloseDev) CloseDev = nullptr;
     decltype(&dllFunc_GetDevHandle) GetDevHandle = nullptr;
+    decltype(&dllFunc_DevIoCtrl) DevIoCtrl = nullptr;
+    decltype(&dllFunc_EnumProtoCode) EnumProtoCode = nullptr;
     decltype(&dllFunc_Write) Write = nullptr;
     decltype(&dllFunc_Read) Read = nullptr;
     decltype(&dllFunc_OpenLog) OpenLog = nullptr;

@@ -1,0 +1,142 @@
+#include "devicelib/core/dev_emul.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "devicelib/ports/b_port.h"
+
+namespace tavrin {
+
+namespace {
+
+std::uint8_t sumOf(const std::uint8_t* bytes, std::size_t count) {
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < count; ++i) sum += bytes[i];
+    return static_cast<std::uint8_t>(sum);
+}
+
+constexpr int kReadRetries = 3;  // a fourth failed or empty read ends the wait
+constexpr std::uint16_t kReceiveBuffer = 264;
+
+}  // namespace
+
+bool checkPacket(const std::uint8_t* packet, std::size_t size) {
+    if (packet == nullptr || size < kPacketHeader || packet[0] != kPacketSync) return false;
+    const std::uint8_t n = packet[2];
+    if (n == 0) return true;
+    return size >= static_cast<std::size_t>(kPacketHeader + n) && sumOf(packet + kPacketHeader, n) == packet[3];
+}
+
+PacketView CDevEmul::buildPacket(std::uint8_t code, const std::uint8_t* data, std::uint16_t length) {
+    const std::uint8_t n = static_cast<std::uint8_t>(std::min<std::uint16_t>(length, kMaxPayload));
+    packet_[0] = kPacketSync;
+    packet_[1] = code;
+    packet_[2] = n;
+    packet_[3] = 0;
+    if (data != nullptr && n != 0) {
+        packet_[3] = sumOf(data, n);
+        std::memcpy(packet_ + kPacketHeader, data, n);
+    }
+    return {packet_, static_cast<std::uint16_t>(kPacketHeader + n)};
+}
+
+Accepted CDevEmul::acceptBytes(const std::uint8_t* bytes, std::uint16_t count, bool restart) {
+    Accepted out;
+    if (bytes == nullptr) count = 0;
+    if (restart) collected_ = 0;
+    std::uint16_t at = 0;
+
+    if (collected_ == 0) {
+        if (count == 0) {
+            out.r = -static_cast<std::int32_t>(kMaxPacket);
+            return out;
+        }
+        while (at < count && bytes[at] != kPacketSync) ++at;
+        if (at == count) {  // no sync byte: all of it was noise
+            out.r = -static_cast<std::int32_t>(kMaxPacket);
+            out.used = count;
+            return out;
+        }
+        while (collected_ < kPacketHeader && at < count) packet_[collected_++] = bytes[at++];
+    }
+
+    // Until the length byte of this packet has arrived, n is the one of the packet before.
+    const std::uint16_t total = static_cast<std::uint16_t>(kPacketHeader + packet_[2]);
+    if (collected_ < total) {
+        const std::uint16_t remaining = static_cast<std::uint16_t>(count - at);
+        if (remaining == 0 || collected_ < kPacketHeader) {
+            out.r = static_cast<std::int32_t>(collected_) - total;
+            out.used = at;
+            return out;
+        }
+        const std::uint16_t lacking = static_cast<std::uint16_t>(total - collected_);
+        const std::uint16_t copied = std::min(remaining, lacking);
+        std::memcpy(packet_ + collected_, bytes + at, copied);
+        out.r = remaining > lacking ? lacking : static_cast<std::int32_t>(remaining) - lacking;
+        collected_ = static_cast<std::uint16_t>(collected_ + copied);
+        at = static_cast<std::uint16_t>(at + copied);
+    }
+    out.used = at;
+
+    if (collected_ < total) return out;
+    const std::uint8_t n = packet_[2];
+    if (n == 0 || sumOf(packet_ + kPacketHeader, n) == packet_[3]) {
+        out.complete = true;
+        return out;
+    }
+    collected_ = 0;  // a corrupted packet is dropped
+    return out;
+}
+
+std::optional<Reply> CDevEmul::takeReply() const {
+    const std::uint8_t n = packet_[2];
+    if (collected_ < kPacketHeader + n || !checkPacket(packet_, collected_)) return std::nullopt;
+    Reply reply;
+    reply.code = packet_[1];
+    if (n > 0) {
+        reply.payload = packet_ + kPacketHeader;
+        reply.length = n;
+    } else {
+        reply.ackCode = packet_[3];
+    }
+    return reply;
+}
+
+std::optional<Reply> readReply(CBPort& port, CDevEmul& emul) {
+    std::uint8_t received[kReceiveBuffer];
+    bool restart = true;
+    std::uint16_t wanted = kMaxPacket;
+    int retriesLeft = kReadRetries;
+
+    for (;;) {
+        std::uint32_t got = 0;
+        if (!port.readPort(received, wanted, &got, nullptr) || got == 0) {
+            if (retriesLeft == 0) return std::nullopt;
+            --retriesLeft;
+            continue;
+        }
+        const std::uint8_t* bytes = received;
+        std::uint16_t count = static_cast<std::uint16_t>(std::min<std::uint32_t>(got, wanted));
+        for (;;) {
+            const Accepted fed = emul.acceptBytes(bytes, count, restart);
+            if (fed.complete) {
+                // Bytes behind a reply in the same read are not used.
+                if (auto reply = emul.takeReply()) return reply;
+                restart = true;
+            } else {
+                restart = false;
+            }
+            if (fed.r <= 0) {
+                wanted = static_cast<std::uint16_t>(std::min<std::int32_t>(-fed.r, kMaxPacket));
+                break;
+            }
+            // A packet ended inside this read and was dropped (its checksum failed): the bytes
+            // behind it may hold the next packet, so they are fed again from its start.
+            bytes += fed.used;
+            count = static_cast<std::uint16_t>(count - fed.used);
+            restart = true;
+        }
+    }
+}
+
+}  // namespace tavrin

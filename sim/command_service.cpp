@@ -1,0 +1,111 @@
+#include "sim/command_service.h"
+
+#include <chrono>
+
+namespace tavrin::sim {
+
+namespace {
+
+constexpr int kPollMs = 20;
+// A packet begun and not finished within this time is forgotten.
+constexpr int kInterByteMs = 500;
+constexpr std::uint8_t kNoise[] = {0xFF, 0x00, 0x55, 0xAA, 0x0F, 0xF0, 0x01, 0x7E};
+
+}  // namespace
+
+CommandService::CommandService(ByteChannel& channel, DeviceModel& model, Recorder& recorder)
+    : channel_(channel), model_(model), recorder_(recorder) {}
+
+void CommandService::start() {
+    if (thread_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = false;
+    }
+    thread_ = std::thread([this] { run(); });
+}
+
+void CommandService::stop() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+bool CommandService::pause(std::uint32_t ms) {
+    std::unique_lock<std::mutex> guard(lock_);
+    return !wake_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return stopping_; });
+}
+
+void CommandService::run() {
+    RequestReader reader;
+    std::vector<Request> requests;
+    std::uint8_t buffer[512];
+    int quietMs = 0;
+    while (pause(0)) {
+        const long n = channel_.read(buffer, sizeof buffer, kPollMs);
+        if (n <= 0) {
+            quietMs += kPollMs;
+            if (reader.midPacket() && quietMs >= kInterByteMs) reader.reset();
+            channel_.idle();
+            if (n < 0 && !pause(kPollMs)) return;  // broken for now: try again later
+            continue;
+        }
+        quietMs = 0;
+        recorder_.addBytes(buffer, static_cast<std::size_t>(n));
+        requests.clear();
+        reader.feed(buffer, static_cast<std::size_t>(n), requests);
+        for (const Request& request : requests) {
+            recorder_.addPacket(request.raw);
+            serve(request);
+        }
+    }
+}
+
+std::vector<Bytes> CommandService::replyWrites(std::uint8_t code, const Answer& answer, const FaultPlan& faults) {
+    Bytes payload = answer.payload;
+    if (faults.longReply != 0) payload.resize(faults.longReply < kMaxPayload ? faults.longReply : kMaxPayload, '.');
+    const Bytes reply = framePacket(code, payload, answer.status);
+
+    std::vector<Bytes> writes;
+    for (std::uint16_t i = 0; i < faults.redundant; ++i)
+        writes.push_back(framePacket(static_cast<std::uint8_t>(code + 1), {}, 0));
+
+    Bytes last;
+    for (std::uint16_t i = 0; i < faults.noise; ++i) last.push_back(kNoise[i % sizeof kNoise]);
+    if (faults.badChecksum && reply.size() > kHeader) {
+        Bytes broken = reply;
+        broken[3] = static_cast<std::uint8_t>(broken[3] + 1);
+        last.insert(last.end(), broken.begin(), broken.end());
+    }
+    const std::size_t replyAt = last.size();
+    last.insert(last.end(), reply.begin(), reply.end());
+    if (faults.split && reply.size() > kHeader) {
+        const std::size_t cut = replyAt + kHeader + (reply.size() - kHeader) / 2;
+        writes.emplace_back(last.begin(), last.begin() + static_cast<std::ptrdiff_t>(cut));
+        writes.emplace_back(last.begin() + static_cast<std::ptrdiff_t>(cut), last.end());
+    } else {
+        writes.push_back(std::move(last));
+    }
+    return writes;
+}
+
+void CommandService::serve(const Request& request) {
+    if (!request.checksumOk) return;  // a corrupted request is not answered
+    const FaultPlan faults = model_.faults();
+    if (faults.noReply) return;
+    const Answer answer = model_.answer(request);
+    if (faults.delayMs != 0 && !pause(faults.delayMs)) return;
+
+    const std::vector<Bytes> writes = replyWrites(request.code, answer, faults);
+    // Every write but the last is followed by the pause: the redundant replies, each on its
+    // own, and the first part of a split reply.
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        if (!channel_.write(writes[i].data(), writes[i].size())) return;
+        if (i + 1 < writes.size() && !pause(faults.pauseMs)) return;
+    }
+}
+
+}  // namespace tavrin::sim

@@ -1,0 +1,85 @@
+// What a simulated device is: its configuration (the texts and status codes it answers with, its
+// faults) and the model that turns a request into an answer. The model knows nothing of
+// transports: the command service (command_service.h) carries its answers over a byte stream,
+// and other carriers (HID reports, network channels) can serve the same model.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "sim/frame.h"
+
+namespace tavrin::sim {
+
+// An answer: with payload, or (payload empty) a status alone in the acknowledge byte.
+struct Answer {
+    std::uint8_t status = 0;
+    Bytes payload;
+};
+
+// Ways a device misbehaves, each on its own. They apply to every reply while set.
+struct FaultPlan {
+    std::uint16_t noise = 0;       // this many bytes (never 0x10) go out before each reply
+    bool split = false;            // header and half the payload, a pause, then the rest
+    std::uint16_t redundant = 0;   // this many replies to another code first, a pause after each
+    bool badChecksum = false;      // a reply with payload first goes out with a broken checksum,
+                                   // followed in the same write by the intact one
+    bool noReply = false;          // requests are taken and never answered
+    std::uint32_t delayMs = 0;     // a slow device: the wait before each reply
+    std::uint16_t longReply = 0;   // every reply carries this many payload bytes (up to 255): its
+                                   // own, cut or filled up with '.'
+    std::uint32_t pauseMs = 100;   // the pause of split and redundant
+};
+
+struct DeviceConfig {
+    std::string model = "TV-P80";
+    std::string deviceNumber = "TV0000000001";
+    std::string protocolVersion = "1.00";
+    std::string firmwareVersion = "FW 1.0.0";
+    std::uint8_t connectStatus = 0;  // the status of "CTRL_CMD_CONNT" (5: switch the work mode)
+    std::uint8_t deviceStatus = 0;   // payload of the device status query
+    std::uint8_t workMode = 0;
+    // Fixed answers by command code; they take precedence over everything built in.
+    std::map<std::uint8_t, Answer> answers;
+    FaultPlan faults;
+};
+
+// The device's behaviour. Thread-safe.
+class DeviceModel {
+public:
+    using Handler = std::function<Answer(const Request&)>;
+
+    explicit DeviceModel(DeviceConfig config);
+
+    // The answer to a request: a fixed answer of the configuration, else a handler, else the
+    // built-in queries; any other code gets status 0 without payload.
+    Answer answer(const Request& request);
+
+    // Gives a code its own behaviour (later: configuration transfer, firmware update).
+    void setHandler(std::uint8_t code, Handler handler);
+
+    void setFaults(const FaultPlan& faults);
+    FaultPlan faults() const;
+    DeviceConfig config() const;
+
+private:
+    Answer builtIn(const Request& request);
+
+    mutable std::mutex lock_;
+    DeviceConfig config_;
+    std::map<std::uint8_t, Handler> handlers_;
+    Bytes userData_;
+};
+
+// Command codes the model answers itself.
+namespace code {
+inline constexpr std::uint8_t kModel = 0x01, kDeviceNumber = 0x02, kProtocolVersion = 0x03,
+                              kConnect = 0x04, kGetUserData = 0x07, kSetUserData = 0x08,
+                              kDeviceStatus = 0x09, kDeviceInfo = 0x0C, kGetWorkMode = 0x13,
+                              kSetWorkMode = 0x14, kVersionInfo = 0x15;
+}  // namespace code
+
+}  // namespace tavrin::sim

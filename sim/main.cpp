@@ -1,0 +1,53 @@
+// tavrin-sim: simulated devices for the device library, as a program of their own.
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/options.h"
+#include "sim/simulator.h"
+
+namespace {
+
+std::string printable(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tavrin::sim;
+    const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (options.help) {
+        std::fputs(usageText(), stdout);
+        return 0;
+    }
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "tavrin-sim: %s\n\n%s", options.error.c_str(), usageText());
+        return 2;
+    }
+
+    Simulator simulator;
+    for (std::size_t i = 0; i < options.devices.size(); ++i) {
+        SimDevice* device = simulator.addDevice(options.devices[i], "sim" + std::to_string(i));
+        if (device == nullptr) {
+            std::fprintf(stderr, "tavrin-sim: cannot make a stand-in device\n");
+            return 1;
+        }
+        std::printf("device %zu %s\n", i, printable(device->controlPath()).c_str());
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    if (options.untilKilled) {
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+    for (char c; std::cin.get(c);) {
+    }
+    simulator.stop();
+    return 0;
+}

@@ -1,0 +1,172 @@
+#include "sim/options.h"
+
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+namespace tavrin::sim {
+
+namespace {
+
+bool parseNumber(const std::string& text, unsigned long max, unsigned long& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(text.c_str(), &end, 0);
+    if (end == nullptr || *end != 0 || text[0] == '-' || v > max) return false;
+    out = v;
+    return true;
+}
+
+bool parseHex(const std::string& text, Bytes& out) {
+    std::string digits;
+    for (char c : text)
+        if (c != ' ' && c != ':') digits += c;
+    if (digits.empty() || digits.size() % 2 != 0) return false;
+    out.clear();
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        unsigned long v = 0;
+        if (!parseNumber("0x" + digits.substr(i, 2), 0xFF, v)) return false;
+        out.push_back(static_cast<std::uint8_t>(v));
+    }
+    return true;
+}
+
+// CODE=status:N | CODE=text:TEXT | CODE=hex:BYTES
+bool parseAnswer(const std::string& text, DeviceConfig& device) {
+    const auto eq = text.find('=');
+    const auto colon = text.find(':', eq == std::string::npos ? 0 : eq);
+    unsigned long code = 0;
+    if (eq == std::string::npos || colon == std::string::npos || !parseNumber(text.substr(0, eq), 0xFF, code))
+        return false;
+    const std::string kind = text.substr(eq + 1, colon - eq - 1);
+    const std::string value = text.substr(colon + 1);
+    Answer answer;
+    unsigned long status = 0;
+    if (kind == "status" && parseNumber(value, 0xFF, status)) {
+        answer.status = static_cast<std::uint8_t>(status);
+    } else if (kind == "text" && !value.empty() && value.size() <= kMaxPayload) {
+        answer.payload.assign(value.begin(), value.end());
+    } else if (kind == "hex" && parseHex(value, answer.payload) && answer.payload.size() <= kMaxPayload) {
+    } else {
+        return false;
+    }
+    device.answers[static_cast<std::uint8_t>(code)] = answer;
+    return true;
+}
+
+}  // namespace
+
+Options parseOptions(const std::vector<std::string>& args) {
+    Options options;
+    DeviceConfig defaults;
+    DeviceConfig* current = &defaults;
+    std::vector<DeviceConfig> devices;
+    bool sawDevice = false;
+
+    using Setter = std::function<bool(const std::string&, DeviceConfig&)>;
+    auto number = [](unsigned long max, auto assign) {
+        return Setter([max, assign](const std::string& v, DeviceConfig& d) {
+            unsigned long n = 0;
+            if (!parseNumber(v, max, n)) return false;
+            assign(d, n);
+            return true;
+        });
+    };
+    auto text = [](std::string DeviceConfig::*field) {
+        return Setter([field](const std::string& v, DeviceConfig& d) {
+            if (v.size() > kMaxPayload) return false;
+            d.*field = v;
+            return true;
+        });
+    };
+    const std::map<std::string, Setter> valued = {
+        {"--model", text(&DeviceConfig::model)},
+        {"--devno", text(&DeviceConfig::deviceNumber)},
+        {"--protver", text(&DeviceConfig::protocolVersion)},
+        {"--fwver", text(&DeviceConfig::firmwareVersion)},
+        {"--connect-status", number(0xFF, [](DeviceConfig& d, unsigned long n) { d.connectStatus = static_cast<std::uint8_t>(n); })},
+        {"--answer", [](const std::string& v, DeviceConfig& d) { return parseAnswer(v, d); }},
+        {"--noise", number(0xFFFF, [](DeviceConfig& d, unsigned long n) { d.faults.noise = static_cast<std::uint16_t>(n); })},
+        {"--redundant", number(0xFFFF, [](DeviceConfig& d, unsigned long n) { d.faults.redundant = static_cast<std::uint16_t>(n); })},
+        {"--delay", number(600000, [](DeviceConfig& d, unsigned long n) { d.faults.delayMs = static_cast<std::uint32_t>(n); })},
+        {"--long-reply", number(kMaxPayload, [](DeviceConfig& d, unsigned long n) { d.faults.longReply = static_cast<std::uint16_t>(n); })},
+        {"--pause", number(600000, [](DeviceConfig& d, unsigned long n) { d.faults.pauseMs = static_cast<std::uint32_t>(n); })},
+    };
+    const std::map<std::string, std::function<void(DeviceConfig&)>> flags = {
+        {"--split", [](DeviceConfig& d) { d.faults.split = true; }},
+        {"--bad-checksum", [](DeviceConfig& d) { d.faults.badChecksum = true; }},
+        {"--no-reply", [](DeviceConfig& d) { d.faults.noReply = true; }},
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--until-killed") {
+            options.untilKilled = true;
+        } else if (arg == "--device") {
+            devices.push_back(defaults);
+            current = &devices.back();
+            sawDevice = true;
+        } else if (auto flag = flags.find(arg); flag != flags.end()) {
+            flag->second(*current);
+        } else if (auto setter = valued.find(arg); setter != valued.end()) {
+            if (i + 1 >= args.size()) {
+                options.error = arg + " needs a value";
+                return options;
+            }
+            if (!setter->second(args[++i], *current)) {
+                options.error = "bad value for " + arg + ": " + args[i];
+                return options;
+            }
+        } else {
+            options.error = "unknown option: " + arg;
+            return options;
+        }
+    }
+    if (!sawDevice) devices.push_back(defaults);
+    options.devices = std::move(devices);
+    return options;
+}
+
+const char* usageText() {
+    return R"(Usage: tavrin-sim [options] [--device [device options]]...
+
+Plays one or more devices that answer the device library's command packets. Each device gets a
+stand-in device (Linux: a pseudo-terminal; Windows: a named pipe); its path is printed as
+"device <index> <path>", then "ready". Open that path with dllFunc_OpenDev as a USB printer
+interface (port type 0x301). The simulator runs until standard input closes or it is killed.
+
+  --device               start the next device; the options after it configure that device,
+                         those before the first --device are the defaults of all devices.
+                         Without --device: one device.
+  --until-killed         do not watch standard input; run until killed
+  --help                 this text
+
+Device options:
+  --model TEXT           answer of CTRL_CMDGET_MODEL (0x01)           default TV-P80
+  --devno TEXT           answer of CTRL_CMDGET_DEVNO (0x02)           default TV0000000001
+  --protver TEXT         answer of CTRL_CMDGET_PROTVER (0x03)         default 1.00
+  --fwver TEXT           answer of CTRL_CMDGET_VERINFO (0x15)         default FW 1.0.0
+  --connect-status N     acknowledge code of CTRL_CMD_CONNT (0x04)    default 0
+  --answer CODE=status:N | CODE=text:TEXT | CODE=hex:BYTES
+                         a fixed answer for a command code (repeatable), e.g. --answer 0x09=hex:0102
+  Codes without an answer of their own get status 0 and no payload.
+
+Faults (each per device; numbers may be given as 0x..):
+  --noise N              N noise bytes (never 0x10) before each reply
+  --split                each reply with payload in two writes: the header and half the payload,
+                         a pause, then the rest
+  --redundant N          N replies to another code (the code + 1) before each reply, a pause after
+                         each
+  --bad-checksum         each reply with payload first goes out with a broken checksum, followed
+                         in the same write by the intact reply
+  --no-reply             take requests and never answer
+  --delay MS             wait MS milliseconds before each reply
+  --long-reply N         every reply carries N payload bytes (1..255): its own, cut or filled up
+                         with '.'
+  --pause MS             the pause of --split and --redundant               default 100
+)";
+}
+
+}  // namespace tavrin::sim
