@@ -21,6 +21,8 @@ public:
     virtual bool write(const void* data, std::size_t length) = 0;
     // Called when reads stay empty: a chance to get ready for the library's next open.
     virtual void idle() {}
+    // Ends the library's connection of the moment, where the carrier has connections.
+    virtual void drop() {}
 };
 
 // The stand-in device (a pseudo-terminal or a named pipe) that the library opens by path as a

@@ -44,6 +44,7 @@ void CommandService::run() {
     std::vector<Request> requests;
     std::uint8_t buffer[512];
     int quietMs = 0;
+    std::uint16_t served = 0;  // on this connection
     while (pause(0)) {
         const long n = channel_.read(buffer, sizeof buffer, kPollMs);
         if (n <= 0) {
@@ -60,6 +61,11 @@ void CommandService::run() {
         for (const Request& request : requests) {
             recorder_.addPacket(request.raw);
             serve(request);
+            const std::uint16_t closeAfter = model_.faults().closeAfter;
+            if (closeAfter != 0 && ++served >= closeAfter) {
+                channel_.drop();
+                served = 0;
+            }
         }
     }
 }

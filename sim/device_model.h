@@ -32,6 +32,7 @@ struct FaultPlan {
     std::uint16_t longReply = 0;   // every reply carries this many payload bytes (up to 255): its
                                    // own, cut or filled up with '.'
     std::uint32_t pauseMs = 100;   // the pause of split and redundant
+    std::uint16_t closeAfter = 0;  // network: the connection is dropped after this many commands
 };
 
 struct DeviceConfig {
@@ -45,6 +46,7 @@ struct DeviceConfig {
     // Fixed answers by command code; they take precedence over everything built in.
     std::map<std::uint8_t, Answer> answers;
     FaultPlan faults;
+    Bytes dataAnswer;  // network: sent back for each chunk of raw data (none by default)
 };
 
 // The device's behaviour. Thread-safe.

@@ -4,14 +4,25 @@
 
 namespace tavrin::sim {
 
-SimDevice::SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control)
-    : model_(std::move(config)), control_(std::move(control)), commands_(*control_, model_, recorder_) {}
+SimDevice::SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control, std::unique_ptr<TcpChannel> data)
+    : model_(std::move(config)), control_(std::move(control)), commands_(*control_, model_, recorder_),
+      data_(std::move(data)) {
+    if (data_) {
+        dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, model_.config().dataAnswer);
+    }
+}
 
 SimDevice::~SimDevice() { stop(); }
 
-void SimDevice::start() { commands_.start(); }
+void SimDevice::start() {
+    commands_.start();
+    if (dataService_) dataService_->start();
+}
 
-void SimDevice::stop() { commands_.stop(); }
+void SimDevice::stop() {
+    commands_.stop();
+    if (dataService_) dataService_->stop();
+}
 
 SimDevice* Simulator::addDevice(DeviceConfig config, const std::string& tag) {
     auto channel = PeerChannel::create(tag);
@@ -21,7 +32,48 @@ SimDevice* Simulator::addDevice(DeviceConfig config, const std::string& tag) {
     return devices_.back().get();
 }
 
+SimDevice* Simulator::addNetDevice(DeviceConfig config, const platform::Ipv4Endpoint& at) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        auto data = TcpChannel::listen(at);
+        if (!data) return nullptr;
+        platform::Ipv4Endpoint control = at;
+        control.port = static_cast<std::uint16_t>(data->port() + 100);
+        auto controlChannel = TcpChannel::listen(control);
+        if (!controlChannel) {
+            if (at.port != 0) return nullptr;
+            continue;  // P + 100 is taken: another P
+        }
+        platform::Ipv4Endpoint endpoint = at;
+        endpoint.port = data->port();
+        devices_.push_back(std::make_unique<SimDevice>(std::move(config), std::move(controlChannel), std::move(data)));
+        devices_.back()->dataEndpoint_ = endpoint;
+        devices_.back()->start();
+        if (discovery_) discovery_->setDevices(networkEndpoints());
+        return devices_.back().get();
+    }
+    return nullptr;
+}
+
+std::vector<platform::Ipv4Endpoint> Simulator::networkEndpoints() const {
+    std::vector<platform::Ipv4Endpoint> out;
+    for (const auto& d : devices_)
+        if (d->isNetwork()) out.push_back(d->networkEndpoint());
+    return out;
+}
+
+DiscoveryResponder* Simulator::startDiscovery(const platform::Ipv4Endpoint& at, const DiscoveryFaults& faults,
+                                              std::optional<platform::Ipv4Endpoint> replyTo) {
+    discovery_ = DiscoveryResponder::bind(at);
+    if (!discovery_) return nullptr;
+    discovery_->setDevices(networkEndpoints());
+    discovery_->setFaults(faults);
+    discovery_->setReplyTo(replyTo);
+    discovery_->start();
+    return discovery_.get();
+}
+
 void Simulator::stop() {
+    if (discovery_) discovery_->stop();
     for (auto& device : devices_) device->stop();
 }
 

@@ -11,13 +11,16 @@
 #include "sim/channel.h"
 #include "sim/command_service.h"
 #include "sim/device_model.h"
+#include "sim/net_channel.h"
 #include "sim/recorder.h"
 
 namespace tavrin::sim {
 
 class SimDevice {
 public:
-    SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control);
+    // A device whose command packets travel on control; a network device also has a data channel.
+    SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control,
+              std::unique_ptr<TcpChannel> data = nullptr);
     SimDevice(const SimDevice&) = delete;
     SimDevice& operator=(const SimDevice&) = delete;
     ~SimDevice();
@@ -28,14 +31,29 @@ public:
     Recorder& received() { return recorder_; }
     void setFaults(const FaultPlan& faults) { model_.setFaults(faults); }
 
+    // Network devices: the path "a.b.c.d:P" (data at P, control at P + 100), the raw data
+    // received on the data channel, and the channels themselves (for their switches).
+    bool isNetwork() const { return data_ != nullptr; }
+    std::u16string networkPath() const { return data_ ? data_->path() : std::u16string(); }
+    platform::Ipv4Endpoint networkEndpoint() const { return dataEndpoint_; }
+    Recorder& receivedData() { return dataRecorder_; }
+    TcpChannel* dataChannel() { return data_.get(); }
+    TcpChannel* controlChannel() { return dynamic_cast<TcpChannel*>(control_.get()); }
+
     void start();
     void stop();
 
 private:
+    friend class Simulator;
+
     DeviceModel model_;
     Recorder recorder_;
     std::unique_ptr<ByteChannel> control_;
     CommandService commands_;
+    Recorder dataRecorder_;
+    std::unique_ptr<TcpChannel> data_;
+    platform::Ipv4Endpoint dataEndpoint_;
+    std::unique_ptr<DataService> dataService_;
 };
 
 class Simulator {
@@ -48,12 +66,22 @@ public:
     // A new device on a stand-in device of its own, already serving; null when the system
     // cannot make one. tag makes its path recognisable.
     SimDevice* addDevice(DeviceConfig config, const std::string& tag = "sim");
+    // A new network device listening on address (data channel at a free port P whose P + 100 is
+    // free too, or at.port when it is not 0), already serving; null on failure.
+    SimDevice* addNetDevice(DeviceConfig config, const platform::Ipv4Endpoint& at);
+    // Answers searches on the UDP port at.port of address at for every network device; null
+    // on failure.
+    DiscoveryResponder* startDiscovery(const platform::Ipv4Endpoint& at, const DiscoveryFaults& faults = {},
+                                       std::optional<platform::Ipv4Endpoint> replyTo = std::nullopt);
     std::size_t size() const { return devices_.size(); }
     SimDevice& device(std::size_t index) { return *devices_.at(index); }
     void stop();
 
 private:
+    std::vector<platform::Ipv4Endpoint> networkEndpoints() const;
+
     std::vector<std::unique_ptr<SimDevice>> devices_;
+    std::unique_ptr<DiscoveryResponder> discovery_;
 };
 
 }  // namespace tavrin::sim

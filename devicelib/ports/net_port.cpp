@@ -123,8 +123,14 @@ void CNetPort::transmitThread(std::shared_ptr<Link> link) {
         if (!watch->events(events, &error))
             log.funcLine(kThread, u"WSAEnumNetworkEvents function failed with error = %d\r\n", error);
         if (events.connect) {
-            if (events.connectError == 0) link->state.store(2);
-            else log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.connectError);
+            if (events.connectError == 0) {
+                link->state.store(2);
+            } else {
+                // No connection will come of this socket: the thread ends, and the next read or
+                // write tries again with a new one.
+                log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.connectError);
+                break;
+            }
         } else if (events.write) {
             if (events.writeError == 0) log.funcLine(kThread, u"FD_WRITE\r\n");
             else log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.writeError);

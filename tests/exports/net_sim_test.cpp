@@ -1,0 +1,163 @@
+// Network devices played by the simulator, driven through the exports: command packets on the
+// control channel, raw data on the data channel, a device that drops or refuses connections,
+// and the search.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "sim/simulator.h"
+#include "tests/support/device_fixture.h"
+
+namespace tavrin::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class NetSimTest : public DeviceFixture {
+protected:
+    void TearDown() override {
+        for (std::int32_t h = 0; h < 10; ++h) lib_->CloseDev(h);
+        sim_.stop();
+        DeviceFixture::TearDown();
+    }
+    std::int32_t open(sim::SimDevice& dev, std::uint16_t mode = MODE_DATA | MODE_CTRL) {
+        path_ = exportText(dev.networkPath());
+        const _DEVOPEN_INFO info = openRecord(path_.c_str(), PORT_NET_DATA, mode, 500, 500);
+        return lib_->OpenDev(&info);
+    }
+    // A command, tried again while the connection is still being made (at most timeoutMs).
+    bool command(std::int32_t h, const char16_t* name, std::string* answer, std::uint8_t* ack = nullptr,
+                 int timeoutMs = 4000) {
+        const auto n = exportText(std::u16string(name));
+        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < end) {
+            std::uint8_t buf[256] = {};
+            _DEVACK_INFO a{buf, sizeof buf, 0, 0};
+            if (lib_->DevIoCtrl(h, n.c_str(), nullptr, 0, &a)) {
+                if (answer != nullptr) answer->assign(reinterpret_cast<const char*>(buf), a.datLen);
+                if (ack != nullptr) *ack = a.ackCode;
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    bool write(std::int32_t h, const std::string& data, int timeoutMs = 4000) {
+        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < end) {
+            std::uint32_t n = 0;
+            if (lib_->Write(h, data.data(), static_cast<std::uint32_t>(data.size()), &n, nullptr) && n == data.size())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    sim::Simulator sim_;
+    std::basic_string<tavrin_wchar_t> path_;
+};
+
+TEST_F(NetSimTest, CommandsOnTheControlChannelAndDataOnTheDataChannel) {
+    sim::DeviceConfig config;
+    config.model = "TV-N58";
+    config.deviceNumber = "SN-0042";
+    config.connectStatus = 5;
+    sim::SimDevice* dev = sim_.addNetDevice(config, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    const std::int32_t h = open(*dev);
+    ASSERT_EQ(h, 0);
+
+    std::string answer;
+    ASSERT_TRUE(command(h, u"CTRL_CMDGET_MODEL", &answer));
+    EXPECT_EQ(answer, "TV-N58");
+    ASSERT_TRUE(command(h, u"CTRL_CMDGET_DEVNO", &answer));
+    EXPECT_EQ(answer, "SN-0042");
+    std::uint8_t ack = 0;
+    ASSERT_TRUE(command(h, u"CTRL_CMD_CONNT", &answer, &ack));
+    EXPECT_EQ(ack, 5);
+    EXPECT_TRUE(answer.empty());
+
+    const auto packets = dev->received().packets();
+    ASSERT_GE(packets.size(), 3u);
+    EXPECT_EQ(packets[0], (sim::Bytes{0x10, 0x01, 0x00, 0x00}));
+
+    ASSERT_TRUE(write(h, "\x1b@receipt\n"));
+    ASSERT_TRUE(dev->receivedData().waitForBytes(10, 2000));
+    const sim::Bytes data = dev->receivedData().bytes();
+    EXPECT_EQ(std::string(data.begin(), data.end()), "\x1b@receipt\n");
+    // Raw data never reaches the control channel, nor packets the data channel.
+    EXPECT_EQ(dev->received().packets().size(), packets.size());
+}
+
+TEST_F(NetSimTest, ADeviceThatDropsTheConnectionIsReachedAgain) {
+    sim::DeviceConfig config;
+    config.faults.closeAfter = 1;  // the device hangs up after each command
+    sim::SimDevice* dev = sim_.addNetDevice(config, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    const std::int32_t h = open(*dev, MODE_CTRL);
+    ASSERT_EQ(h, 0);
+    std::string answer;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(command(h, u"CTRL_CMDGET_MODEL", &answer)) << "command " << i;
+        EXPECT_EQ(answer, "TV-P80");
+    }
+    EXPECT_GE(dev->controlChannel()->connections(), 3u);
+}
+
+TEST_F(NetSimTest, ADeviceThatRefusedTheFirstConnectionIsReachedOnceItListens) {
+    sim::SimDevice* dev = sim_.addNetDevice({}, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    dev->dataChannel()->refuseFor(1200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the listener is down now
+    const std::int32_t h = open(*dev, MODE_DATA);
+    ASSERT_EQ(h, 0);
+    std::uint32_t n = 0;
+    EXPECT_EQ(lib_->Write(h, "early", 5, &n, nullptr), 0);
+    const auto start = Clock::now();
+    ASSERT_TRUE(write(h, "late", 5000));
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 800);
+    ASSERT_TRUE(dev->receivedData().waitForBytes(4, 2000));
+    const sim::Bytes data = dev->receivedData().bytes();
+    EXPECT_EQ(std::string(data.begin(), data.end()), "late");
+}
+
+class NetSimSearchTest : public NetSimTest {
+protected:
+    std::string settings() const override {
+        return "[General]\r\nCfgID=1684418609\r\n[Port]\r\nDiscoveryAddress=127.0.0.2\r\n";
+    }
+};
+
+TEST_F(NetSimSearchTest, FindsEverySimulatedDevice) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no loopback responder on the search port under Wine (see the network tests)";
+#endif
+    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 2}, 0}), nullptr);
+    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 3}, 0}), nullptr);
+    const std::uint16_t port = static_cast<std::uint16_t>(42000 + (Clock::now().time_since_epoch().count() % 9000));
+    sim::DiscoveryFaults faults;
+    faults.badChecksum = faults.badKind = faults.badSignature = faults.tooShort = true;
+    ASSERT_NE(sim_.startDiscovery({{127, 0, 0, 2}, port}, faults), nullptr);
+
+    std::vector<tavrin_wchar_t> buf(256, 0);
+    std::uint32_t size = 256;
+    const std::uint32_t count = lib_->EnumDevPath(PORT_NET_DATA, buf.data(), &size, port, 0);
+    ASSERT_EQ(count, 2u);
+    const std::u16string first(reinterpret_cast<const char16_t*>(buf.data()));
+    const std::u16string second(reinterpret_cast<const char16_t*>(buf.data() + first.size() + 1));
+    EXPECT_EQ(first, sim_.device(0).networkPath());
+    EXPECT_EQ(second, sim_.device(1).networkPath());
+
+    // A path the search found opens, and the device answers on it.
+    path_ = exportText(first);
+    const _DEVOPEN_INFO info = openRecord(path_.c_str(), PORT_NET_DATA, MODE_CTRL, 500, 500);
+    const std::int32_t h = lib_->OpenDev(&info);
+    ASSERT_EQ(h, 0);
+    std::string model;
+    EXPECT_TRUE(command(h, u"CTRL_CMDGET_MODEL", &model));
+    EXPECT_EQ(model, "TV-P80");
+}
+
+}  // namespace
+}  // namespace tavrin::test
