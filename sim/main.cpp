@@ -33,12 +33,26 @@ int main(int argc, char** argv) {
 
     Simulator simulator;
     for (std::size_t i = 0; i < options.devices.size(); ++i) {
-        SimDevice* device = simulator.addDevice(options.devices[i], "sim" + std::to_string(i));
+        const DeviceTransport& transport = options.transports[i];
+        SimDevice* device = transport.network ? simulator.addNetDevice(options.devices[i], transport.at)
+                                              : simulator.addDevice(options.devices[i], "sim" + std::to_string(i));
         if (device == nullptr) {
-            std::fprintf(stderr, "tavrin-sim: cannot make a stand-in device\n");
+            std::fprintf(stderr, "tavrin-sim: cannot serve device %zu\n", i);
             return 1;
         }
-        std::printf("device %zu %s\n", i, printable(device->controlPath()).c_str());
+        if (transport.network && transport.refuseMs != 0) {
+            device->dataChannel()->refuseFor(transport.refuseMs);
+            device->controlChannel()->refuseFor(transport.refuseMs);
+        }
+        const std::u16string path = transport.network ? device->networkPath() : device->controlPath();
+        std::printf("device %zu %s\n", i, printable(path).c_str());
+    }
+    if (options.discovery) {
+        if (simulator.startDiscovery(*options.discovery, options.discoveryFaults, options.replyTo) == nullptr) {
+            std::fprintf(stderr, "tavrin-sim: cannot answer searches at %s\n", endpointText(*options.discovery).c_str());
+            return 1;
+        }
+        std::printf("search %s\n", endpointText(*options.discovery).c_str());
     }
     std::printf("ready\n");
     std::fflush(stdout);

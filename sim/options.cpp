@@ -54,6 +54,24 @@ bool parseAnswer(const std::string& text, DeviceConfig& device) {
     return true;
 }
 
+// "a.b.c.d" or "a.b.c.d:port"
+bool parseEndpoint(const std::string& text, platform::Ipv4Endpoint& out) {
+    const std::size_t colon = text.find(':');
+    std::string host = text.substr(0, colon);
+    unsigned long port = 0;
+    if (colon != std::string::npos && !parseNumber(text.substr(colon + 1), 65535, port)) return false;
+    for (int i = 0; i < 4; ++i) {
+        const std::size_t dot = host.find('.');
+        if ((i < 3) == (dot == std::string::npos)) return false;
+        unsigned long v = 0;
+        if (!parseNumber(host.substr(0, dot), 255, v)) return false;
+        out.address[i] = static_cast<std::uint8_t>(v);
+        host = dot == std::string::npos ? std::string() : host.substr(dot + 1);
+    }
+    out.port = static_cast<std::uint16_t>(port);
+    return true;
+}
+
 }  // namespace
 
 Options parseOptions(const std::vector<std::string>& args) {
@@ -61,6 +79,9 @@ Options parseOptions(const std::vector<std::string>& args) {
     DeviceConfig defaults;
     DeviceConfig* current = &defaults;
     std::vector<DeviceConfig> devices;
+    DeviceTransport defaultTransport;
+    DeviceTransport* transport = &defaultTransport;
+    std::vector<DeviceTransport> transports;
     bool sawDevice = false;
 
     using Setter = std::function<bool(const std::string&, DeviceConfig&)>;
@@ -107,7 +128,48 @@ Options parseOptions(const std::vector<std::string>& args) {
         } else if (arg == "--device") {
             devices.push_back(defaults);
             current = &devices.back();
+            transports.push_back(defaultTransport);
+            transport = &transports.back();
             sawDevice = true;
+        } else if (arg == "--net" || arg == "--refuse" || arg == "--discovery" || arg == "--reply-to" ||
+                   arg == "--bad-reply" || arg == "--close-after" || arg == "--data-answer") {
+            if (i + 1 >= args.size()) {
+                options.error = arg + " needs a value";
+                return options;
+            }
+            const std::string& v = args[++i];
+            unsigned long n = 0;
+            platform::Ipv4Endpoint e;
+            bool ok = true;
+            if (arg == "--net") {
+                ok = parseEndpoint(v, e);
+                transport->network = true;
+                transport->at = e;
+            } else if (arg == "--refuse") {
+                ok = parseNumber(v, 600000, n);
+                transport->refuseMs = static_cast<std::uint32_t>(n);
+            } else if (arg == "--discovery") {
+                ok = parseEndpoint(v, e) && e.port != 0;
+                options.discovery = e;
+            } else if (arg == "--reply-to") {
+                ok = parseEndpoint(v, e) && e.port != 0;
+                options.replyTo = e;
+            } else if (arg == "--bad-reply") {
+                if (v == "checksum") options.discoveryFaults.badChecksum = true;
+                else if (v == "kind") options.discoveryFaults.badKind = true;
+                else if (v == "signature") options.discoveryFaults.badSignature = true;
+                else if (v == "short") options.discoveryFaults.tooShort = true;
+                else ok = false;
+            } else if (arg == "--close-after") {
+                ok = parseNumber(v, 0xFFFF, n);
+                current->faults.closeAfter = static_cast<std::uint16_t>(n);
+            } else {
+                ok = parseHex(v, current->dataAnswer);
+            }
+            if (!ok) {
+                options.error = "bad value for " + arg + ": " + v;
+                return options;
+            }
         } else if (auto flag = flags.find(arg); flag != flags.end()) {
             flag->second(*current);
         } else if (auto setter = valued.find(arg); setter != valued.end()) {
@@ -124,8 +186,12 @@ Options parseOptions(const std::vector<std::string>& args) {
             return options;
         }
     }
-    if (!sawDevice) devices.push_back(defaults);
+    if (!sawDevice) {
+        devices.push_back(defaults);
+        transports.push_back(defaultTransport);
+    }
     options.devices = std::move(devices);
+    options.transports = std::move(transports);
     return options;
 }
 
@@ -142,6 +208,18 @@ interface (port type 0x301). The simulator runs until standard input closes or i
                          Without --device: one device.
   --until-killed         do not watch standard input; run until killed
   --help                 this text
+
+Network:
+  --net ADDR[:PORT]      serve the device over TCP on the loopback address ADDR: raw data at
+                         PORT, command packets at PORT + 100 (no PORT: a free one); its path
+                         "ADDR:PORT" is what the library opens (port type 0x401)
+  --refuse MS            network: refuse connections for the first MS milliseconds
+  --close-after N        network: drop the connection after every N commands
+  --data-answer HEX      network: bytes sent back for each chunk of raw data
+  --discovery ADDR:PORT  answer the library's search (UDP) at ADDR and PORT for every network
+                         device; point the library's DiscoveryAddress setting at ADDR
+  --reply-to ADDR:PORT   send the search replies there instead of to the searcher
+  --bad-reply KIND       also send a bad reply: checksum, kind, signature or short (repeatable)
 
 Device options:
   --model TEXT           answer of CTRL_CMDGET_MODEL (0x01)           default TV-P80
