@@ -63,5 +63,11 @@ int main(int argc, char** argv) {
     for (char c; std::cin.get(c);) {
     }
     simulator.stop();
+    for (std::size_t i = 0; i < simulator.size(); ++i) {
+        SimDevice& device = simulator.device(i);
+        std::printf("device %zu received %zu command packets", i, device.received().packets().size());
+        if (device.isNetwork()) std::printf(" and %zu bytes of raw data", device.receivedData().bytes().size());
+        std::printf("\n");
+    }
     return 0;
 }
