@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "devicelib/core/dev_app.h"
 #include "platform/log_file_io.h"
 #include "platform/system_info.h"
 
@@ -12,6 +13,12 @@ using platform::RecursiveLockGuard;
 std::u16string logTimeStamp() {
     platform::LocalTime t = platform::localTimeNow();
     return formatWide(u"%02u-%02u-%02u+%04u : ", t.hour, t.minute, t.second, t.millisecond);
+}
+
+void tavrInvalidParameterHandler(const char16_t*, const char16_t* function, const char16_t* file,
+                                 unsigned int line, std::uintptr_t) {
+    theLog().funcLine(u"tavrInvalidParameterHandler", u"InvalidParam: File = %s,Function = %s,line = %d\r\n", file,
+                      function, line);
 }
 
 CLogFile::CLogFile() = default;

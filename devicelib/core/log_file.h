@@ -86,4 +86,10 @@ private:
 // "hh-mm-ss+mmmm : " for the local time now.
 std::u16string logTimeStamp();
 
+// The handler for invalid arguments found by the runtime's bounds-checking string functions
+// (installed while configuration texts are formatted): it logs what the runtime reported and
+// returns, so that the function that found the error returns its error result.
+void tavrInvalidParameterHandler(const char16_t* expression, const char16_t* function, const char16_t* file,
+                                 unsigned int line, std::uintptr_t reserved);
+
 }  // namespace tavrin

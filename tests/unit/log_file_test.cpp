@@ -1,6 +1,8 @@
 // CLogFile on its own: the text buffer, the record buffer and flushing to a file.
 #include "devicelib/core/log_file.h"
 
+#include "devicelib/core/dev_app.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -201,6 +203,16 @@ TEST_F(LogFileTest, DestroyingTheLogFlushesAHeldFile) {
         log.logPrint(u"last words\r\n");
     }
     EXPECT_EQ(readFileBytes(p), "last words\r\n");
+}
+
+TEST(InvalidParameterHandler, LogsWhatTheRuntimeReported) {
+    CLogFile& log = theLog();
+    log.createTextBuffer();
+    tavrInvalidParameterHandler(u"len < size", u"formatItem", u"cfg_xml.cpp", 42, 0);
+    EXPECT_NE(log.collectedText().find(u"#tavrInvalidParameterHandler : InvalidParam: File = cfg_xml.cpp,"
+                                       u"Function = formatItem,line = 42\r\n"),
+              std::u16string::npos);
+    log.logFlush();
 }
 
 }  // namespace
