@@ -254,6 +254,7 @@ int runWrite(const Invocation& inv, std::ostream& out, std::ostream& err) {
     }
     progress.end();
     note("wrote " + std::to_string(done) + " of " + std::to_string(bytes->size()) + " byte(s) of " + inv.file);
+    if (done == 0 && !bytes->empty()) return fail(err, inv.path + " took no data (see the library log)");
     if (done < bytes->size())
         return fail(err, "writing to " + inv.path + " stopped after " + std::to_string(done) + " of " +
                              std::to_string(bytes->size()) + " bytes (see the library log)");
