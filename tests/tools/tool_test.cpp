@@ -1,0 +1,278 @@
+// The command-line tool tavrin: how it reads its command line and data and writes bytes for
+// people, and whole runs of it against a simulated device on a stand-in USB printer interface.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "sim/simulator.h"
+#include "tests/support/library_under_test.h"
+#include "tools/tavrin/cli.h"
+#include "tools/tavrin/tool.h"
+
+namespace tavrin::cli {
+namespace {
+
+using Args = std::vector<std::string>;
+
+std::string hexOf(const std::optional<Bytes>& bytes) { return bytes ? hexText(*bytes) : "none"; }
+
+TEST(ToolCommandLine, ReadsEachCommand) {
+    struct Case {
+        Args args;
+        Command command;
+        std::string path, name, data, file;
+        std::uint16_t port;
+    };
+    const Case cases[] = {
+        {{"list"}, Command::List, "", "", "", "", kDefaultSearchPort},
+        {{"list", "--port", "9100"}, Command::List, "", "", "", "", 9100},
+        {{"--port=65535", "list"}, Command::List, "", "", "", "", 65535},
+        {{"info", "127.0.0.2:9100"}, Command::Info, "127.0.0.2:9100", "", "", "", kDefaultSearchPort},
+        {{"send", "p", "CTRL_CMDGET_MODEL"}, Command::Send, "p", "CTRL_CMDGET_MODEL", "", "", kDefaultSearchPort},
+        {{"send", "p", "CTRL_CMDSET_USERDAT", "01 02", "ff", "0x1A2b"}, Command::Send, "p", "CTRL_CMDSET_USERDAT",
+         "01 02 FF 1A 2B", "", kDefaultSearchPort},
+        {{"write", "p", "job.prn"}, Command::Write, "p", "", "", "job.prn", kDefaultSearchPort},
+        {{"write", "p", "--", "--odd-name"}, Command::Write, "p", "", "", "--odd-name", kDefaultSearchPort},
+        {{"commands"}, Command::Commands, "", "", "", "", kDefaultSearchPort},
+    };
+    for (const Case& c : cases) {
+        const ParseResult r = parseCommandLine(c.args);
+        const std::string what = c.args[0] + " #" + std::to_string(c.args.size());
+        ASSERT_EQ(r.error, "") << what;
+        EXPECT_EQ(r.invocation.command, c.command) << what;
+        EXPECT_EQ(r.invocation.path, c.path) << what;
+        EXPECT_EQ(r.invocation.name, c.name) << what;
+        EXPECT_EQ(hexText(r.invocation.data), c.data) << what;
+        EXPECT_EQ(r.invocation.file, c.file) << what;
+        EXPECT_EQ(r.invocation.searchPort, c.port) << what;
+    }
+}
+
+TEST(ToolCommandLine, GlobalOptionsGoAnywhere) {
+    const ParseResult r = parseCommandLine({"info", "--records", "p", "--log", "run.log"});
+    ASSERT_EQ(r.error, "");
+    EXPECT_TRUE(r.invocation.records);
+    EXPECT_EQ(r.invocation.logFile, "run.log");
+    EXPECT_EQ(r.invocation.path, "p");
+    EXPECT_EQ(parseCommandLine({"--log=x.log", "commands"}).invocation.logFile, "x.log");
+    // Help and version win over anything else on the line.
+    EXPECT_TRUE(parseCommandLine({"send", "--help"}).invocation.help);
+    EXPECT_TRUE(parseCommandLine({"--version", "bogus"}).invocation.version);
+}
+
+TEST(ToolCommandLine, RejectsBadLines) {
+    const std::string longData(2 * 256, 'a');  // 256 bytes
+    const struct {
+        Args args;
+        std::string error;
+    } cases[] = {
+        {{}, "no command given"},
+        {{"frobnicate"}, "unknown command frobnicate"},
+        {{"--frobnicate", "list"}, "unknown option --frobnicate"},
+        {{"info"}, "usage: tavrin info PATH"},
+        {{"info", "a", "b"}, "usage: tavrin info PATH"},
+        {{"send", "p"}, "usage: tavrin send PATH NAME [HEX...]"},
+        {{"write", "p"}, "usage: tavrin write PATH FILE"},
+        {{"list", "extra"}, "usage: tavrin list [--port N]"},
+        {{"list", "--port"}, "--port needs a UDP port 1..65535"},
+        {{"list", "--port", "0"}, "--port needs a UDP port 1..65535"},
+        {{"list", "--port", "65536"}, "--port needs a UDP port 1..65535"},
+        {{"list", "--port", "-5"}, "--port needs a UDP port 1..65535"},
+        {{"info", "p", "--port", "9000"}, "--port belongs to the command list"},
+        {{"commands", "--log"}, "--log needs a FILE"},
+        {{"send", "p", "CTRL_CMDSET_USERDAT", "0g"}, "bad hex data"},
+        {{"send", "p", "CTRL_CMDSET_USERDAT", longData}, "a command takes at most 255 data bytes"},
+    };
+    for (const auto& c : cases) {
+        const std::string error = parseCommandLine(c.args).error;
+        EXPECT_EQ(error.substr(0, c.error.size()), c.error) << (c.args.empty() ? "(empty)" : c.args[0]);
+    }
+    // The raw pass-through is not limited to one packet's payload.
+    const ParseResult raw = parseCommandLine({"send", "p", "TAVR_DUMP", longData});
+    EXPECT_EQ(raw.error, "");
+    EXPECT_EQ(raw.invocation.data.size(), 256u);
+}
+
+TEST(ToolHex, ParsesPairsOfDigits) {
+    const struct {
+        Args words;
+        std::string bytes;
+    } cases[] = {
+        {{}, ""},
+        {{"01 02 ff"}, "01 02 FF"},
+        {{"0102ff"}, "01 02 FF"},
+        {{"0x10", "0X0a", "Bc"}, "10 0A BC"},
+        {{"  7f,80\t"}, "7F 80"},
+        {{"1"}, "none"},        // a lone digit is ambiguous
+        {{"012"}, "none"},
+        {{"0x"}, "none"},
+        {{"zz"}, "none"},
+        {{"01", ""}, "none"},   // an empty word is a slip, not "no data"
+        {{"-1"}, "none"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(hexOf(parseHex(c.words)), c.bytes) << (c.words.empty() ? "" : c.words[0]);
+}
+
+TEST(ToolPaths, NetworkPathsAndPathLists) {
+    const struct {
+        const char* path;
+        bool network;
+    } cases[] = {
+        {"127.0.0.2:9100", true}, {"0.0.0.0:1", true},       {"255.255.255.255:65535", true},
+        {"127.0.0.1:0", false},   {"127.0.0.1:65536", false}, {"127.0.0.256:9100", false},
+        {"127.0.0:9100", false},  {"127.0.0.1.5:9100", false}, {"127.0.0.1", false},
+        {"127.0.0.1:", false},    {"127..0.1:9100", false},   {"/dev/pts/3", false},
+        {"\\\\?\\usb#vid_1234&pid_5678#6&1a&0&0000#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(isNetworkPath(c.path), c.network) << c.path;
+
+    const std::u16string zero(1, u'\0');
+    const std::u16string text = u"127.0.0.2:9100" + zero + u"127.0.0.3:9100" + zero + zero;
+    const char16_t* list = text.c_str();
+    EXPECT_EQ(splitPathList(list, 31), (std::vector<std::u16string>{u"127.0.0.2:9100", u"127.0.0.3:9100"}));
+    EXPECT_EQ(splitPathList(list, 15), (std::vector<std::u16string>{u"127.0.0.2:9100"}));
+    EXPECT_EQ(splitPathList(list, 20), (std::vector<std::u16string>{u"127.0.0.2:9100", u"127.0"}));  // cut short
+    EXPECT_TRUE(splitPathList(list, 0).empty());
+}
+
+TEST(ToolText, BytesForPeople) {
+    const struct {
+        Bytes bytes;
+        std::string hex, display, printable;
+    } cases[] = {
+        {{}, "", "", "(none)"},
+        {{'T', 'V', '-', '1'}, "54 56 2D 31", "TV-1", "TV-1"},
+        {{'1', '.', '0', 0, 0}, "31 2E 30 00 00", "1.0", "1.0"},  // trailing zeros end a text
+        {{'a', 0, 'b'}, "61 00 62", "a\\x00b", "(none)"},
+        {{'\\', 0x10, 0xFF}, "5C 10 FF", "\\x5C\\x10\\xFF", "(none)"},
+        {{0}, "00", "", "(none)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hexText(c.bytes), c.hex);
+        EXPECT_EQ(displayText(c.bytes), c.display) << c.hex;
+        EXPECT_EQ(printableText(c.bytes).value_or("(none)"), c.printable) << c.hex;
+    }
+    Bytes seventeen(17, 0xAB);
+    std::string row = "AB";
+    for (int i = 1; i < 16; ++i) row += " AB";
+    EXPECT_EQ(hexText(seventeen), row + "\nAB");
+    EXPECT_EQ(progressText(0, 27000), "0% (0 of 27000 bytes)");
+    EXPECT_EQ(progressText(26999, 27000), "99% (26999 of 27000 bytes)");
+    EXPECT_EQ(progressText(0, 0), "100% (0 of 0 bytes)");
+}
+
+TEST(ToolText, Utf8AndUtf16) {
+    const struct {
+        std::string utf8;
+        std::u16string utf16;
+    } both[] = {
+        {"", u""}, {"COM3", u"COM3"}, {"\xC3\xA9t\xC3\xA9", u"\u00E9t\u00E9"}, {"\xE6\x89\x93", u"\u6253"},
+        {"\xF0\x9F\x96\xA8", u"\U0001F5A8"},
+    };
+    for (const auto& c : both) {
+        EXPECT_EQ(fromUtf8(c.utf8), c.utf16) << c.utf8;
+        EXPECT_EQ(toUtf8(c.utf16), c.utf8) << c.utf8;
+    }
+    // What cannot be converted becomes U+FFFD, one for each byte or lone surrogate.
+    EXPECT_EQ(fromUtf8("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(fromUtf8("\xE6\x89"), u"\uFFFD\uFFFD");       // cut short
+    EXPECT_EQ(fromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");       // longer than needed
+    EXPECT_EQ(fromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // a surrogate
+    EXPECT_EQ(toUtf8(std::u16string(1, u'\xD800') + u"x"), "\xEF\xBF\xBDx");
+}
+
+// Whole runs of the tool, its output and exit code.
+struct Outcome {
+    int code;
+    std::string out, err;
+};
+
+Outcome run(const Args& args) {
+    std::ostringstream out, err;
+    const int code = runTool(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+class ToolRun : public ::testing::Test {
+protected:
+    void SetUp() override { folder_ = test::makeTempFolder("tool"); }
+    void TearDown() override {
+        sim_.stop();
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
+    std::string file(const std::string& name, const std::string& content) const {
+        const auto p = folder_ / name;
+        std::ofstream(p, std::ios::binary) << content;
+        return p.string();
+    }
+
+    sim::Simulator sim_;
+    std::filesystem::path folder_;
+};
+
+TEST_F(ToolRun, WritesAFileToTheDevice) {
+    sim::SimDevice* device = sim_.addDevice({}, "tool");
+    ASSERT_NE(device, nullptr);
+    const std::u16string path16 = device->controlPath();
+    const std::string path = toUtf8(path16);
+    std::string job;
+    for (int line = 0; job.size() < 100000; ++line) job += "line " + std::to_string(line) + " of the job\n";
+    const std::string jobFile = file("job.txt", job);
+    const std::string logFile = (folder_ / "run.log").string();
+
+    const Outcome r = run({"--log", logFile, "--records", "write", path, jobFile});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    ASSERT_TRUE(device->received().waitForBytes(job.size(), 5000));
+    const Bytes got = device->received().bytes();
+    EXPECT_EQ(std::string(got.begin(), got.end()), job);
+    EXPECT_NE(r.out.find("wrote " + std::to_string(job.size()) + " bytes to " + path + "\n"), std::string::npos);
+    EXPECT_NE(r.err.find("100% (" + std::to_string(job.size()) + " of "), std::string::npos);
+    // The run's steps, in the records printed at the end and in the library log.
+    for (const std::string& step : {"tavrin: opened " + path + " as device ", std::string("tavrin: closed device ")})
+        EXPECT_NE(r.out.find(step), std::string::npos) << step;
+    std::ifstream log(logFile, std::ios::binary);
+    const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(logText.find("tavrin: wrote " + std::to_string(job.size()) + " of "), std::string::npos);
+}
+
+TEST_F(ToolRun, FailuresAndTheirExitCodes) {
+    const std::string missingDevice = (folder_ / "no-such-device").string();
+    const std::string job = file("job.txt", "x");
+    const struct {
+        Args args;
+        int code;
+        std::string err;
+    } cases[] = {
+        {{"info", missingDevice}, kExitFailed, "tavrin: cannot open " + missingDevice + " (see the library log)\n"},
+        {{"write", missingDevice, job}, kExitFailed, "tavrin: cannot open " + missingDevice},
+        {{"write", missingDevice, (folder_ / "no-such-file").string()}, kExitFailed, "tavrin: cannot read "},
+        {{"send", missingDevice, "CTRL_CMDGET_model"}, kExitUsage, "tavrin: unknown command name CTRL_CMDGET_model"},
+        {{"send", missingDevice}, kExitUsage, "tavrin: usage: tavrin send"},
+        {{"--log", (folder_ / "no-such-folder" / "x.log").string(), "commands"}, kExitFailed,
+         "tavrin: cannot open the log file "},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args[0] << " " << c.args[1];
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.args[0] << " " << c.args[1];
+        EXPECT_EQ(r.out, "") << c.args[0];
+    }
+}
+
+TEST_F(ToolRun, ListsTheCommandNames) {
+    const Outcome r = run({"commands"});
+    ASSERT_EQ(r.code, kExitOk);
+    std::istringstream lines(r.out);
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(lines, line);) rows.push_back(line);
+    ASSERT_EQ(rows.size(), 26u);  // the 25 names and the raw pass-through
+    EXPECT_EQ(rows[0], "0x00  CTRL_CMD_NOUSE");
+    EXPECT_EQ(rows[22], "0x21  CTRL_CMDGET_FEAT");
+    EXPECT_EQ(rows[25].substr(0, 15), "      TAVR_DUMP");
+}
+
+}  // namespace
+}  // namespace tavrin::cli
