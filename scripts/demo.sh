@@ -43,8 +43,10 @@ grep -q '^ready' build/demo-sim.out || { cat build/demo-sim.out; exit 1; }
 echo "simulated printer: $(grep '^device' build/demo-sim.out)"
 
 run() { echo; echo "\$ tavrin $*"; "$bin/tavrin" "$@"; }
-run list --port "$search_port"
-path=$("$bin/tavrin" list --port "$search_port" | grep -m1 "^$device_address:")
+echo; echo "\$ tavrin list --port $search_port"
+found=$("$bin/tavrin" list --port "$search_port")
+echo "$found"
+path=$(echo "$found" | grep -m1 "^$device_address:")
 run info "$path"
 run send "$path" CTRL_CMD_CONNT
 run send "$path" CTRL_CMDGET_VERINFO
