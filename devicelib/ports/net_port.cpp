@@ -142,7 +142,10 @@ void CNetPort::transmitThread(std::shared_ptr<Link> link) {
                 log.funcLine(kThread, u"FD_CLOSE request\n");
                 break;
             }
+            // A connection that ended with an error (reset by the device) is gone as well: the
+            // thread ends, and the next read or write connects again.
             log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.closeError);
+            break;
         } else {
             log.funcLine(kThread, u"unkowned request\n");
         }

@@ -262,6 +262,29 @@ TEST_F(ToolRun, FailuresAndTheirExitCodes) {
     }
 }
 
+TEST_F(ToolRun, QueriesAndWritesToANetworkDevice) {
+    sim::DeviceConfig config;
+    config.model = "TV-N58";
+    sim::SimDevice* dev = sim_.addNetDevice(config, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    const std::string path = toUtf8(dev->networkPath());
+
+    const Outcome info = run({"info", path});
+    EXPECT_EQ(info.code, 0) << info.err;
+    EXPECT_NE(info.out.find("model: TV-N58"), std::string::npos) << info.out;
+    const Outcome send = run({"send", path, "CTRL_CMDGET_DEVNO"});
+    EXPECT_EQ(send.code, 0) << send.err;
+    EXPECT_NE(send.out.find("text: TV0000000001"), std::string::npos) << send.out;
+    const Outcome write = run({"write", path, file("job.prn", "\x1b@network job\n")});
+    EXPECT_EQ(write.code, 0) << write.err;
+    ASSERT_TRUE(dev->receivedData().waitForBytes(14, 2000));
+    const Bytes data = dev->receivedData().bytes();
+    EXPECT_EQ(std::string(data.begin(), data.end()), "\x1b@network job\n");
+    // Commands went to the control channel only.
+    ASSERT_EQ(dev->received().packets().size(), 4u);  // model, device number, version, device number
+    EXPECT_EQ(dev->received().packets()[0], (Bytes{0x10, 0x01, 0x00, 0x00}));
+}
+
 TEST_F(ToolRun, ListsTheCommandNames) {
     const Outcome r = run({"commands"});
     ASSERT_EQ(r.code, kExitOk);
