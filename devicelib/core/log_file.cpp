@@ -23,15 +23,7 @@ void tavrInvalidParameterHandler(const char16_t*, const char16_t* function, cons
 
 CLogFile::CLogFile() = default;
 
-CLogFile::~CLogFile() {
-    RecursiveLockGuard guard(lock_);
-    if (file_ != platform::kNoHandle) {
-        logFlush();
-        platform::closeHandle(file_);
-        file_ = platform::kNoHandle;
-    }
-    open_ = 0;
-}
+CLogFile::~CLogFile() { closeLog(); }
 
 void CLogFile::createTextBuffer() {
     RecursiveLockGuard guard(lock_);

@@ -161,6 +161,17 @@ void CNetPort::transmitThread(std::shared_ptr<Link> link) {
     link->threadEnded.notify_all();
 }
 
+// With the link locked: the thread is told to stop, its socket goes and its wait is woken. The
+// lock is held again on return.
+void CNetPort::tellThreadToLeave(std::unique_lock<std::mutex>& lock) {
+    link_->stop.store(1);
+    link_->socket.reset();
+    auto watch = link_->watch;
+    lock.unlock();
+    if (watch) watch->wake();
+    lock.lock();
+}
+
 std::int32_t CNetPort::closePort() {
     CLogFile& log = theLog();
     if (auto socket = currentSocket(); socket && !socket->shutdown()) link_->stop.store(1);
@@ -169,12 +180,7 @@ std::int32_t CNetPort::closePort() {
     if (link_->threadRunning && theApp().detaching.load()) {
         // The library is leaving the process: the thread is told to go at once, and its end
         // is awaited as far as the system allows while it unloads the library.
-        link_->stop.store(1);
-        link_->socket.reset();
-        auto watch = link_->watch;
-        lock.unlock();
-        if (watch) watch->wake();
-        lock.lock();
+        tellThreadToLeave(lock);
         link_->threadEnded.wait_for(lock, kThreadLeaveWait, [this] { return !link_->threadRunning; });
         lock.unlock();
         if (thread_.joinable()) platform::finishThreadAtUnload(thread_);
@@ -186,12 +192,7 @@ std::int32_t CNetPort::closePort() {
             log.funcLine(kClose, u"trasmThread normal end \r\n");
         } else {
             // The thread is not killed: it is told to leave, its socket goes and its wait is woken.
-            link_->stop.store(1);
-            link_->socket.reset();
-            auto watch = link_->watch;
-            lock.unlock();
-            if (watch) watch->wake();
-            lock.lock();
+            tellThreadToLeave(lock);
             const bool left = link_->threadEnded.wait_for(lock, kThreadLeaveWait, ended);
             lock.unlock();
             log.funcLine(kClose, left ? u"trasmThread Terminiate \r\n" : u"trasmThread no end \r\n");

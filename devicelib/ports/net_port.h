@@ -71,6 +71,7 @@ private:
     };
 
     static void transmitThread(std::shared_ptr<Link> link);
+    void tellThreadToLeave(std::unique_lock<std::mutex>& lock);
     std::shared_ptr<platform::Socket> currentSocket();
     std::int32_t netTransfer(std::uint8_t direction, void* overlapped, void* buffer,
                              std::uint32_t length, std::uint32_t* count);

@@ -16,6 +16,7 @@
 
 #include <chrono>
 
+#include "platform/posix/socket_posix.h"
 #include "platform/posix/text_posix.h"
 
 namespace tavrin::platform {
@@ -49,22 +50,13 @@ void IoEvent::close() {
     native_ = kNoHandle;
 }
 
+using posix::pollFor;
+
 namespace {
 
 bool eventSignalled(const IoEvent& e) {
     pollfd p{static_cast<int>(e.native()), POLLIN, 0};
     return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
-}
-
-// poll() that resumes after signals with the time that is left.
-int pollFor(pollfd* fds, nfds_t n, std::int32_t timeoutMs) {
-    using clock = std::chrono::steady_clock;
-    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
-        int r = ::poll(fds, n, left.count() < 0 ? 0 : static_cast<int>(left.count()));
-        if (r >= 0 || errno != EINTR) return r;
-    }
 }
 
 }  // namespace

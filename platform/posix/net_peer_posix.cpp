@@ -8,18 +8,13 @@
 #include <unistd.h>
 
 #include "platform/net_peer.h"
+#include "platform/posix/socket_posix.h"
 
 namespace tavrin::platform {
 
-namespace {
+using posix::toSockaddr;
 
-sockaddr_in toSockaddr(const Ipv4Endpoint& e) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(e.port);
-    std::memcpy(&a.sin_addr, e.address, 4);
-    return a;
-}
+namespace {
 
 int waitFor(int fd, short events, int timeoutMs) {
     pollfd p{fd, events, 0};

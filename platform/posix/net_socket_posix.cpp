@@ -16,35 +16,15 @@
 #include <chrono>
 
 #include "platform/net_socket.h"
+#include "platform/posix/socket_posix.h"
 
 namespace tavrin::platform {
 
+using posix::fromSockaddr;
+using posix::pollFor;
+using posix::toSockaddr;
+
 namespace {
-
-sockaddr_in toSockaddr(const Ipv4Endpoint& e) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(e.port);
-    std::memcpy(&a.sin_addr, e.address, 4);
-    return a;
-}
-
-Ipv4Endpoint fromSockaddr(const sockaddr_in& a) {
-    Ipv4Endpoint e;
-    std::memcpy(e.address, &a.sin_addr, 4);
-    e.port = ntohs(a.sin_port);
-    return e;
-}
-
-int pollFor(pollfd* fds, nfds_t n, int timeoutMs) {
-    using clock = std::chrono::steady_clock;
-    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
-        int r = ::poll(fds, n, left.count() < 0 ? 0 : static_cast<int>(left.count()));
-        if (r >= 0 || errno != EINTR) return r;
-    }
-}
 
 bool readable(int fd) {
     pollfd p{fd, POLLIN, 0};

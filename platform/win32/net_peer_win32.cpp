@@ -1,5 +1,5 @@
 // Win32 backend of net_peer.h: plain blocking Winsock sockets with select() for time-outs.
-#include <winsock2.h>
+#include "platform/win32/socket_win32.h"
 
 #include <cstring>
 
@@ -8,15 +8,9 @@
 
 namespace tavrin::platform {
 
-namespace {
+using win32::toSockaddr;
 
-sockaddr_in toSockaddr(const Ipv4Endpoint& e) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(e.port);
-    std::memcpy(&a.sin_addr, e.address, 4);
-    return a;
-}
+namespace {
 
 int waitReadable(SOCKET s, int timeoutMs) {
     fd_set set;

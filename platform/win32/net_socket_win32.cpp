@@ -1,5 +1,6 @@
 // Win32 backend of net_socket.h: Windows Sockets 2 with event selection and overlapped I/O.
-#include <winsock2.h>
+#include "platform/win32/socket_win32.h"
+
 #include <ws2tcpip.h>
 
 #include <cstring>
@@ -9,17 +10,11 @@
 
 namespace tavrin::platform {
 
+using win32::toSockaddr;
+
 namespace {
 
 SOCKET toSocket(OsHandle h) { return static_cast<SOCKET>(h); }
-
-sockaddr_in toSockaddr(const Ipv4Endpoint& e) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(e.port);
-    std::memcpy(&a.sin_addr, e.address, 4);
-    return a;
-}
 
 OVERLAPPED* blockOf(unsigned char* storage) { return reinterpret_cast<OVERLAPPED*>(storage); }
 

@@ -1,0 +1,42 @@
+// Helpers shared by the POSIX socket and device files: IPv4 addresses and poll() that resumes
+// after signals.
+#pragma once
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+
+#include "platform/net_socket.h"
+
+namespace tavrin::platform::posix {
+
+inline sockaddr_in toSockaddr(const Ipv4Endpoint& e) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(e.port);
+    std::memcpy(&a.sin_addr, e.address, 4);
+    return a;
+}
+
+inline Ipv4Endpoint fromSockaddr(const sockaddr_in& a) {
+    Ipv4Endpoint e;
+    std::memcpy(e.address, &a.sin_addr, 4);
+    e.port = ntohs(a.sin_port);
+    return e;
+}
+
+// poll() for at most timeoutMs in all, resumed with the time left after a signal.
+inline int pollFor(pollfd* fds, nfds_t n, int timeoutMs) {
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+        int r = ::poll(fds, n, left.count() < 0 ? 0 : static_cast<int>(left.count()));
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
+}  // namespace tavrin::platform::posix
