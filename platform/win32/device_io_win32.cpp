@@ -66,15 +66,7 @@ IoStart Transfer::start(bool write, void* buffer, std::uint32_t length, std::uin
 }
 
 IoWait Transfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {
-    OVERLAPPED* ov = blockOf(callerBlock_, block_);
-    DWORD r = WaitForSingleObjectEx(ov->hEvent, static_cast<DWORD>(timeoutMs), FALSE);
-    if (code != nullptr) *code = r;
-    switch (r) {
-    case WAIT_OBJECT_0: return IoWait::Signalled;
-    case WAIT_TIMEOUT: return IoWait::TimedOut;
-    case WAIT_FAILED: return IoWait::WaitFailed;
-    default: return IoWait::Other;
-    }
+    return win32::waitForEvent(blockOf(callerBlock_, block_)->hEvent, timeoutMs, code);
 }
 
 bool Transfer::finish(std::uint32_t* count) {

@@ -148,14 +148,7 @@ IoStart SocketTransfer::start(bool send, void* buffer, std::uint32_t length, std
 }
 
 IoWait SocketTransfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {
-    DWORD r = WaitForSingleObjectEx(blockOf(block_)->hEvent, static_cast<DWORD>(timeoutMs), FALSE);
-    if (code != nullptr) *code = r;
-    switch (r) {
-    case WAIT_OBJECT_0: return IoWait::Signalled;
-    case WAIT_TIMEOUT: return IoWait::TimedOut;
-    case WAIT_FAILED: return IoWait::WaitFailed;
-    default: return IoWait::Other;
-    }
+    return win32::waitForEvent(blockOf(block_)->hEvent, timeoutMs, code);
 }
 
 bool SocketTransfer::finish(std::uint32_t* count) {

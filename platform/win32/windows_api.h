@@ -9,6 +9,7 @@
 #endif
 #include <windows.h>
 
+#include "platform/device_io.h"
 #include "platform/os_types.h"
 
 namespace tavrin::platform::win32 {
@@ -20,5 +21,17 @@ inline OsHandle fromHandle(HANDLE h) {
 // UTF-16 text of the portable code as the W functions take it (wchar_t is 16-bit on Windows).
 inline const wchar_t* wide(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
 inline wchar_t* wide(char16_t* s) { return reinterpret_cast<wchar_t*>(s); }
+
+// Waits for the event of an overlapped operation, as the synchronous transfers do.
+inline IoWait waitForEvent(HANDLE event, std::int32_t timeoutMs, std::uint32_t* code) {
+    DWORD r = WaitForSingleObjectEx(event, static_cast<DWORD>(timeoutMs), FALSE);
+    if (code != nullptr) *code = r;
+    switch (r) {
+    case WAIT_OBJECT_0: return IoWait::Signalled;
+    case WAIT_TIMEOUT: return IoWait::TimedOut;
+    case WAIT_FAILED: return IoWait::WaitFailed;
+    default: return IoWait::Other;
+    }
+}
 
 }  // namespace tavrin::platform::win32
