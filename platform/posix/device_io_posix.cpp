@@ -50,14 +50,9 @@ void IoEvent::close() {
     native_ = kNoHandle;
 }
 
-using posix::pollFor;
-
 namespace {
 
-bool eventSignalled(const IoEvent& e) {
-    pollfd p{static_cast<int>(e.native()), POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
-}
+bool eventSignalled(const IoEvent& e) { return posix::isReadable(static_cast<int>(e.native())); }
 
 }  // namespace
 
@@ -88,15 +83,8 @@ IoStart Transfer::start(bool write, void* buffer, std::uint32_t length, std::uin
 }
 
 IoWait Transfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {
-    pollfd fds[2] = {{static_cast<int>(ownEvent_.native()), POLLIN, 0},
-                     {static_cast<int>(handle_), static_cast<short>(write_ ? POLLOUT : POLLIN), 0}};
-    // A transfer that failed to start never completes: only an abort ends its wait early.
-    nfds_t n = startFailed_ ? 1 : 2;
-    int r = pollFor(fds, n, timeoutMs);
-    if (code != nullptr) *code = static_cast<std::uint32_t>(r < 0 ? errno : 0);
-    if (r < 0) return IoWait::WaitFailed;
-    if (r == 0) return IoWait::TimedOut;
-    return IoWait::Signalled;
+    return posix::waitTransfer(static_cast<int>(ownEvent_.native()), static_cast<int>(handle_), write_, startFailed_,
+                               timeoutMs, code);
 }
 
 bool Transfer::finish(std::uint32_t* count) {

@@ -26,10 +26,6 @@ using posix::toSockaddr;
 
 namespace {
 
-bool readable(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
-}
 
 int socketError(int fd) {
     int err = 0;
@@ -153,7 +149,7 @@ IoStart SocketTransfer::start(bool send, void* buffer, std::uint32_t length, std
     length_ = length;
     startFailed_ = false;
     if (count != nullptr) *count = 0;
-    if (readable(static_cast<int>(event_.native()))) {  // aborted
+    if (posix::isReadable(static_cast<int>(event_.native()))) {  // aborted
         startFailed_ = true;
         return IoStart::Failed;
     }
@@ -170,18 +166,13 @@ IoStart SocketTransfer::start(bool send, void* buffer, std::uint32_t length, std
 }
 
 IoWait SocketTransfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {
-    pollfd fds[2] = {{static_cast<int>(event_.native()), POLLIN, 0},
-                     {static_cast<int>(socket_.native()), static_cast<short>(send_ ? POLLOUT : POLLIN), 0}};
-    int r = pollFor(fds, startFailed_ ? 1 : 2, timeoutMs);
-    if (code != nullptr) *code = static_cast<std::uint32_t>(r < 0 ? errno : 0);
-    if (r < 0) return IoWait::WaitFailed;
-    if (r == 0) return IoWait::TimedOut;
-    return IoWait::Signalled;
+    return posix::waitTransfer(static_cast<int>(event_.native()), static_cast<int>(socket_.native()), send_,
+                               startFailed_, timeoutMs, code);
 }
 
 bool SocketTransfer::finish(std::uint32_t* count) {
     if (count != nullptr) *count = 0;
-    if (startFailed_ || readable(static_cast<int>(event_.native()))) return false;
+    if (startFailed_ || posix::isReadable(static_cast<int>(event_.native()))) return false;
     int fd = static_cast<int>(socket_.native());
     ssize_t n = send_ ? ::send(fd, buffer_, length_, MSG_NOSIGNAL | MSG_DONTWAIT)
                       : ::recv(fd, buffer_, length_, MSG_DONTWAIT);

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 
+#include "platform/device_io.h"
 #include "platform/net_socket.h"
 
 namespace tavrin::platform::posix {
@@ -37,6 +38,24 @@ inline int pollFor(pollfd* fds, nfds_t n, int timeoutMs) {
         int r = ::poll(fds, n, left.count() < 0 ? 0 : static_cast<int>(left.count()));
         if (r >= 0 || errno != EINTR) return r;
     }
+}
+
+// Whether a descriptor (a port's eventfd) has something to read now.
+inline bool isReadable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+}
+
+// The wait of a transfer that is pending on fd: until the device is ready in the transfer's
+// direction or eventFd is signalled (an abort). A transfer the system refused at start is never
+// ready, as on Windows: only an abort ends its wait early.
+inline IoWait waitTransfer(int eventFd, int fd, bool write, bool startFailed, int timeoutMs, std::uint32_t* code) {
+    pollfd fds[2] = {{eventFd, POLLIN, 0}, {fd, static_cast<short>(write ? POLLOUT : POLLIN), 0}};
+    const int r = pollFor(fds, startFailed ? 1 : 2, timeoutMs);
+    if (code != nullptr) *code = static_cast<std::uint32_t>(r < 0 ? errno : 0);
+    if (r < 0) return IoWait::WaitFailed;
+    if (r == 0) return IoWait::TimedOut;
+    return IoWait::Signalled;
 }
 
 }  // namespace tavrin::platform::posix
