@@ -19,7 +19,6 @@ constexpr int kWatchIntervalMs = 1000;
 constexpr auto kThreadStopWait = std::chrono::milliseconds(5000);
 constexpr auto kThreadLeaveWait = std::chrono::milliseconds(2000);
 constexpr int kUdpWaitMs = 2000;
-constexpr std::uint16_t kControlPortOffset = 100;
 }  // namespace
 
 CNetPort::CNetPort(std::uint16_t portType) : CBPort(portType), link_(std::make_shared<Link>()) {}
@@ -53,7 +52,11 @@ bool CNetPort::mkNetConnect(const char16_t* address) {
     if (address != nullptr) {
         auto remote = parseNetAddress(address);
         if (!remote) return false;
-        if (portType_ == PORT_NET_CTRL) remote->port = static_cast<std::uint16_t>(remote->port + kControlPortOffset);
+        if (portType_ == PORT_NET_CTRL) {
+            // A data port whose control channel would lie past 65535 names no device.
+            if (remote->port > kMaxTcpPort - kControlPortOffset) return false;
+            remote->port = static_cast<std::uint16_t>(remote->port + kControlPortOffset);
+        }
         std::lock_guard<std::mutex> guard(link_->lock);
         link_->remote = *remote;
     }

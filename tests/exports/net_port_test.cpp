@@ -182,6 +182,51 @@ TEST_F(NetPortTest, CloseIsBoundedWhenTheDeviceNeverAnswersTheShutdown) {
     EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::closePort : trasmThread Terminiate \r\n"));
 }
 
+TEST_F(NetPortTest, PortsOutsideTheTcpRangeAreRefusedNotWrapped) {
+    // The control channel is at the data port + 100: a path whose control port would pass 65535
+    // is refused wherever that channel is opened. Each refusal logs the line of the channel that
+    // could not be opened (none for the second channel of a branch), then the open's failure.
+    const char16_t* const dataFails = u"#dllFunc_OpenDev : 打 开 数 据 口 失 败(0x401)\r\n";
+    const char16_t* const controlFails = u"#dllFunc_OpenDev : 打 开 控 制 口 失 败(0x402)\r\n";
+    struct Case {
+        const char16_t* path;
+        std::uint16_t type;
+        std::uint16_t mode;
+        bool opens;
+        const char16_t* channelLine;  // the branch's line, when it has one
+        const char16_t* failedLine;   // names the type of the last channel tried
+    };
+    const char16_t* const failed401 = u"#dllFunc_OpenDev : 打 开 设 备(401) 失 败\r\n";
+    const char16_t* const failed402 = u"#dllFunc_OpenDev : 打 开 设 备(402) 失 败\r\n";
+    const Case cases[] = {
+        {u"127.0.0.1:65536", PORT_NET_DATA, MODE_DATA, false, dataFails, failed401},
+        {u"127.0.0.1:70000", PORT_NET_CTRL, MODE_CTRL, false, controlFails, failed402},
+        {u"127.0.0.1:4294967396", PORT_NET_DATA, MODE_DATA, false, dataFails, failed401},  // 2^32 + 100
+        {u"127.0.0.1:-1", PORT_NET_DATA, MODE_DATA, false, dataFails, failed401},
+        {u"127.0.0.1:65436", PORT_NET_CTRL, MODE_CTRL, false, controlFails, failed402},
+        {u"127.0.0.1:65436", PORT_NET_CTRL, MODE_DATA | MODE_CTRL, false, controlFails, failed402},
+        {u"127.0.0.1:65436", PORT_NET_DATA, MODE_DATA | MODE_CTRL, false, nullptr, failed402},
+        {u"127.0.0.1:65436", PORT_NET_DATA, MODE_DATA, true, nullptr, nullptr},  // no control channel asked for
+        {u"127.0.0.1:65435", PORT_NET_DATA, MODE_DATA | MODE_CTRL, true, nullptr, nullptr},  // control at 65535
+        {u"127.0.0.1:65535", PORT_NET_DATA, MODE_DATA, true, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.path, c.path + std::char_traits<char16_t>::length(c.path)) + " type " +
+                     std::to_string(c.type) + " mode " + std::to_string(c.mode));
+        ASSERT_EQ(lib_->OpenLog(exportText(logFile_).c_str()), 1);
+        const std::int32_t h = open(c.path, c.type, c.mode);
+        EXPECT_EQ(h, c.opens ? 0 : -1);
+        if (h >= 0) {
+            EXPECT_EQ(lib_->CloseDev(h), 1);
+        }
+        const std::string log = flushLog();
+        EXPECT_EQ(logCount(log, failed401), c.failedLine == failed401 ? 1u : 0u);
+        EXPECT_EQ(logCount(log, failed402), c.failedLine == failed402 ? 1u : 0u);
+        EXPECT_EQ(logCount(log, dataFails), c.channelLine == dataFails ? 1u : 0u);
+        EXPECT_EQ(logCount(log, controlFails), c.channelLine == controlFails ? 1u : 0u);
+    }
+}
+
 // The search: devices answer on their own loopback address, which the settings name as the
 // search address.
 class NetSearchTest : public DeviceFixture {
