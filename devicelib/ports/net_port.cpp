@@ -1,5 +1,6 @@
 #include "devicelib/ports/net_port.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -18,7 +19,6 @@ constexpr const char16_t* kUdp = u"CNetPort::UDP_IOCtrl";
 constexpr int kWatchIntervalMs = 1000;
 constexpr auto kThreadStopWait = std::chrono::milliseconds(5000);
 constexpr auto kThreadLeaveWait = std::chrono::milliseconds(2000);
-constexpr int kUdpWaitMs = 2000;
 }  // namespace
 
 CNetPort::CNetPort(std::uint16_t portType) : CBPort(portType), link_(std::make_shared<Link>()) {}
@@ -267,7 +267,8 @@ bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::I
     return false;
 }
 
-std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* size, std::uint16_t direction) {
+std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* size, std::uint16_t direction,
+                                  std::int32_t waitMs) {
     CLogFile& log = theLog();
     int error = 0;
     if (!udp_.valid()) {
@@ -294,20 +295,22 @@ std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* s
 
     std::uint8_t datagram[512];
     std::uint32_t moved = 0;
+    // The send always has its 2000 ms; a receive waits as long as the search still may.
+    const int wait = direction == 1 ? kUdpWaitMs : std::max<std::int32_t>(waitMs, 0);
     platform::UdpSocket::Outcome outcome;
     if (direction == 1) {
         platform::Ipv4Endpoint to = searchAddress_;
         to.port = udpPort_;
         outcome = udp_.sendTo(kDiscoveryRequest.data(), static_cast<std::uint32_t>(kDiscoveryRequest.size()), to,
-                              &moved, kUdpWaitMs, &error);
+                              &moved, wait, &error);
     } else {
-        outcome = udp_.receiveFrom(datagram, sizeof datagram, &moved, nullptr, kUdpWaitMs, &error);
+        outcome = udp_.receiveFrom(datagram, sizeof datagram, &moved, nullptr, wait, &error);
     }
     switch (outcome) {
     case platform::UdpSocket::Outcome::Done: break;
     case platform::UdpSocket::Outcome::IoFailed: log.funcLine(kUdp, u"IO fail(%d)\r\n", error); return -1;
     case platform::UdpSocket::Outcome::TimedOut:
-        log.funcLine(kUdp, u"WSAWaitForMultipleEvents Timeout(%d) \r\n", kUdpWaitMs);
+        log.funcLine(kUdp, u"WSAWaitForMultipleEvents Timeout(%d) \r\n", wait);
         return -4;
     case platform::UdpSocket::Outcome::WaitFailed:
         log.funcLine(kUdp, u"WSAWaitForMultipleEvents failed(%d)\r\n", error);

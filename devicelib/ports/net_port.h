@@ -44,9 +44,11 @@ public:
     // The device search's UDP exchange. direction 1 sends the discovery request to the search
     // address; 0 receives one reply and writes its device path into text (capacity *size wide
     // characters; on success *size becomes its length + 1). 0 success, -1 socket or I/O failure,
-    // -3 not a valid reply or too long for the text, -4 nothing within 2000 ms.
+    // -3 not a valid reply or too long for the text, -4 nothing within waitMs (2000 ms unless
+    // the search asks for less: what is left of its own time).
+    static constexpr std::int32_t kUdpWaitMs = 2000;
     std::int32_t UDP_IOCtrl(std::int32_t ignored, char16_t* text, std::uint32_t* size,
-                            std::uint16_t direction);
+                            std::uint16_t direction, std::int32_t waitMs = kUdpWaitMs);
     void setUdpPort(std::uint16_t port) { udpPort_ = port; }
     void setSearchAddress(const platform::Ipv4Endpoint& to) { searchAddress_ = to; }
 

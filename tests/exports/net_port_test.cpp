@@ -9,6 +9,7 @@
 #include "devicelib/ports/net_address.h"
 #include "tests/support/device_fixture.h"
 #include "tests/support/net_device.h"
+#include "tests/support/udp_flooder.h"
 
 namespace tavrin::test {
 namespace {
@@ -332,6 +333,46 @@ TEST_F(NetSearchTest, AReplyThatDoesNotFitIsSkipped) {
     ASSERT_EQ(paths.size(), 1u);
     EXPECT_EQ(paths[0], u"127.0.0.2:9100");
     EXPECT_EQ(size, 16u);
+}
+
+TEST_F(NetSearchTest, JunkDoesNotKeepTheSearchGoingButEachValidReplyDoes) {
+    // Junk every 5 ms for up to 8 s, and two valid replies 600 ms and 1600 ms after the start:
+    // the list takes both and ends 2000 ms after the second, while the junk still arrives.
+    UdpFlooder flood(port_, {{600, reply({{10, 0, 0, 1}, 101})}, {1600, reply({{10, 0, 0, 2}, 102})}}, 5, 8000, 2000);
+    ASSERT_TRUE(flood.valid());
+    std::uint32_t count = 0, size = 0;
+    const auto start = Clock::now();
+    const auto paths = search(200, &count, &size);
+    const long long took = msSince(start);
+    const std::size_t junkDuringSearch = flood.junkSent();
+    flood.stop();
+    EXPECT_EQ(count, 2u);
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_EQ(paths[0], u"10.0.0.1:101");
+    EXPECT_EQ(paths[1], u"10.0.0.2:102");
+    EXPECT_GE(took, 3300);  // the second reply gave the search another 2000 ms
+    EXPECT_LT(took, 5500);  // the junk did not
+    EXPECT_GT(junkDuringSearch, 50u);
+    EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::UDP_IOCtrl : WSAWaitForMultipleEvents Timeout("));
+}
+
+TEST_F(NetSearchTest, ASearchEndsTenSecondsAfterItStartedWhateverArrives) {
+    // A device that answers again and again (every 150 ms for up to 14 s) is listed each time,
+    // but the search stops at its upper bound.
+    std::vector<UdpFlooder::Timed> replies;
+    for (int at = 0; at < 14000; at += 150) replies.push_back({at, reply({{10, 0, 0, 7}, 7})});
+    UdpFlooder flood(port_, std::move(replies), 0, 14000, 200);
+    ASSERT_TRUE(flood.valid());
+    std::uint32_t count = 0, size = 0;
+    const auto start = Clock::now();
+    const auto paths = search(4096, &count, &size);
+    const long long took = msSince(start);
+    flood.stop();
+    EXPECT_GE(took, 9800);
+    EXPECT_LT(took, 12000);
+    EXPECT_GE(count, 20u);
+    EXPECT_EQ(paths.size(), count);
+    for (const auto& p : paths) EXPECT_EQ(p, u"10.0.0.7:7");
 }
 
 TEST_F(NetSearchTest, TwoSearchesAtOnceBothGetTheirSocket) {
