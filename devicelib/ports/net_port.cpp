@@ -63,6 +63,7 @@ bool CNetPort::mkNetConnect(const char16_t* address) {
     bool startThread = false;
     {
         std::lock_guard<std::mutex> guard(link_->lock);
+        if (closeStarted_) return false;  // a channel being closed does not connect again
         if (!link_->socket) {
             int error = 0;
             link_->socket = platform::tcpSocket(&error);
@@ -175,11 +176,26 @@ void CNetPort::tellThreadToLeave(std::unique_lock<std::mutex>& lock) {
     lock.lock();
 }
 
+// The first step of a close: the sending side is shut, so that the device sees the end of the
+// stream and its answering close ends the transmit thread; where that cannot be done the thread is
+// told to stop. The close then waits for the thread until 5000 ms after this step.
+void CNetPort::startClosing() {
+    std::shared_ptr<platform::Socket> socket;
+    {
+        std::lock_guard<std::mutex> guard(link_->lock);
+        if (closeStarted_) return;
+        closeStarted_ = std::chrono::steady_clock::now();
+        socket = link_->socket;
+    }
+    if (socket && !socket->shutdown()) link_->stop.store(1);
+}
+
 std::int32_t CNetPort::closePort() {
     CLogFile& log = theLog();
-    if (auto socket = currentSocket(); socket && !socket->shutdown()) link_->stop.store(1);
+    startClosing();
 
     std::unique_lock<std::mutex> lock(link_->lock);
+    const auto stopBy = *closeStarted_ + kThreadStopWait;
     if (link_->threadRunning && theApp().detaching.load()) {
         // The library is leaving the process: the thread is told to go at once, and its end
         // is awaited as far as the system allows while it unloads the library.
@@ -190,7 +206,7 @@ std::int32_t CNetPort::closePort() {
         lock.lock();
     } else if (link_->threadRunning) {
         auto ended = [this] { return !link_->threadRunning; };
-        if (link_->threadEnded.wait_for(lock, kThreadStopWait, ended)) {
+        if (link_->threadEnded.wait_until(lock, stopBy, ended)) {
             lock.unlock();
             log.funcLine(kClose, u"trasmThread normal end \r\n");
         } else {
@@ -204,6 +220,7 @@ std::int32_t CNetPort::closePort() {
         lock.lock();
     }
     link_->socket.reset();
+    closeStarted_.reset();
     lock.unlock();
     if (thread_.joinable()) thread_.join();
     opened_ = 0;
@@ -215,6 +232,9 @@ std::int32_t CNetPort::isPortOpen() { return link_->state.load() == 2 ? 1 : 0; }
 void CNetPort::abortTransfers() {
     auto socket = currentSocket();
     abortTransfersOn(socket ? socket->native() : platform::kNoHandle);
+    // The device is being closed: this channel's close starts now, together with the device's
+    // other channel, so that the two waits for their transmit threads run at the same time.
+    startClosing();
 }
 
 std::int32_t CNetPort::netTransfer(std::uint8_t direction, void* overlapped, void* buffer,
