@@ -389,7 +389,6 @@ TEST_F(NetSearchTest, JunkDoesNotKeepTheSearchGoingButEachValidReplyDoes) {
     EXPECT_GE(took, 3300);  // the second reply gave the search another 2000 ms
     EXPECT_LT(took, 5500);  // the junk did not
     EXPECT_GT(junkDuringSearch, 50u);
-    EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::UDP_IOCtrl : WSAWaitForMultipleEvents Timeout("));
 }
 
 TEST_F(NetSearchTest, ASearchEndsTenSecondsAfterItStartedWhateverArrives) {
