@@ -23,15 +23,20 @@ std::uint32_t discoverNetDevices(std::uint16_t udpPort, char16_t* buffer, std::u
     // datagrams) is read and dropped within the same wait, and the whole search is bounded.
     using Clock = std::chrono::steady_clock;
     const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(kSearchLimitMs);
-    Clock::time_point quietEnd = Clock::now() + std::chrono::milliseconds(kSearchQuietMs);
+    Clock::time_point quietEnd;
+    bool waitBegins = true;  // at the start and after each valid reply
 
     const std::uint32_t capacity = *size;
     std::uint32_t pos = 0;
     std::uint32_t count = 0;
     bool first = true;
     while (pos + 1 < capacity) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(std::min(quietEnd, limit) -
-                                                                                Clock::now());
+        const Clock::time_point now = Clock::now();
+        if (waitBegins) {
+            quietEnd = now + std::chrono::milliseconds(kSearchQuietMs);
+            waitBegins = false;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(std::min(quietEnd, limit) - now);
         if (left.count() <= 0) break;
         // Later replies leave room for the closing empty string.
         std::uint32_t room = capacity - pos - (first ? 0 : 1);
@@ -40,7 +45,7 @@ std::uint32_t discoverNetDevices(std::uint16_t udpPort, char16_t* buffer, std::u
         if (r == 0) {
             ++count;
             pos += room;
-            quietEnd = Clock::now() + std::chrono::milliseconds(kSearchQuietMs);
+            waitBegins = true;
         } else if (r != -3) {
             break;  // no valid reply in time, or a receive failure
         }

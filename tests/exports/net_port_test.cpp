@@ -358,6 +358,7 @@ TEST_F(NetSearchTest, NoAnswerGivesAnEmptyList) {
     EXPECT_EQ(count, 0u);
     EXPECT_TRUE(paths.empty());
     EXPECT_EQ(size, 1u);  // only the closing empty string
+    EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::UDP_IOCtrl : WSAWaitForMultipleEvents Timeout(2000) \r\n"));
 }
 
 TEST_F(NetSearchTest, AReplyThatDoesNotFitIsSkipped) {
