@@ -8,6 +8,7 @@
 
 #include "sim/simulator.h"
 #include "tests/support/device_fixture.h"
+#include "tests/support/udp_flooder.h"
 
 namespace tavrin::test {
 namespace {
@@ -157,6 +158,34 @@ TEST_F(NetSimSearchTest, FindsEverySimulatedDevice) {
     std::string model;
     EXPECT_TRUE(command(h, u"CTRL_CMDGET_MODEL", &model));
     EXPECT_EQ(model, "TV-P80");
+}
+
+TEST_F(NetSimSearchTest, JunkBesideTheDevicesDoesNotKeepTheSearchGoing) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no loopback responder on the search port under Wine (see the network tests)";
+#endif
+    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 2}, 0}), nullptr);
+    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 3}, 0}), nullptr);
+    const std::uint16_t port = static_cast<std::uint16_t>(42000 + (Clock::now().time_since_epoch().count() % 9000));
+    ASSERT_NE(sim_.startDiscovery({{127, 0, 0, 2}, port}), nullptr);
+    UdpFlooder flood(port, {}, 5, 8000, 2000);  // junk every 5 ms for up to 8 s
+    ASSERT_TRUE(flood.valid());
+
+    std::vector<tavrin_wchar_t> buf(256, 0);
+    std::uint32_t size = 256;
+    const auto start = Clock::now();
+    const std::uint32_t count = lib_->EnumDevPath(PORT_NET_DATA, buf.data(), &size, port, 0);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    const std::size_t junk = flood.junkSent();
+    flood.stop();
+    ASSERT_EQ(count, 2u);
+    const std::u16string first(reinterpret_cast<const char16_t*>(buf.data()));
+    const std::u16string second(reinterpret_cast<const char16_t*>(buf.data() + first.size() + 1));
+    EXPECT_EQ(first, sim_.device(0).networkPath());
+    EXPECT_EQ(second, sim_.device(1).networkPath());
+    EXPECT_GE(took, 1900);  // 2000 ms after the devices' answers
+    EXPECT_LT(took, 4500);  // not after the junk ended
+    EXPECT_GT(junk, 50u);
 }
 
 }  // namespace
