@@ -58,10 +58,10 @@ public:
 
 private:
     OsHandle handle_;
-    void* callerBlock_;
+    [[maybe_unused]] void* callerBlock_;  // Windows: the caller's OVERLAPPED block, if any
     IoEvent& ownEvent_;
     // Windows: the OVERLAPPED block of a transfer without a caller block.
-    alignas(8) unsigned char block_[48] = {};
+    [[maybe_unused]] alignas(8) unsigned char block_[48] = {};
     // POSIX: what start() left to do once the device is ready.
     bool write_ = false;
     bool startFailed_ = false;

@@ -2,6 +2,7 @@
 # Installs what is missing, builds both targets and runs every test:
 #   - Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer (all tests),
 #   - Linux x86-64 with ThreadSanitizer (the tests labelled "concurrency"),
+#   - the libFuzzer programs of the parsers (clang, ASan, UBSan), a short run of each,
 #   - Windows x86 (32-bit): the deliverables, checked for their exports and imports,
 #   - the Windows tests under Wine: the 32-bit build where this machine can run 32-bit programs,
 #     else the same sources built for x64 and run under wine64.
@@ -58,6 +59,11 @@ record linux $?
 step "Linux x86-64: concurrency tests (TSan)"
 build linux-tsan && (cd build/linux-tsan && ctest --output-on-failure -L concurrency)
 record linux-tsan $?
+
+# Each parser's fuzz target for a short while (their kept inputs already ran as unit tests above).
+step "Fuzz targets: ${TAVRIN_FUZZ_SECONDS:-15} s each (libFuzzer, ASan, UBSan)"
+bash scripts/fuzz.sh "${TAVRIN_FUZZ_SECONDS:-15}"
+record fuzz $?
 
 step "Windows x86 (32-bit): build the deliverables"
 if build win32; then
