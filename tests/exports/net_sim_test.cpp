@@ -122,6 +122,35 @@ TEST_F(NetSimTest, ADeviceThatRefusedTheFirstConnectionIsReachedOnceItListens) {
     EXPECT_EQ(std::string(data.begin(), data.end()), "late");
 }
 
+// The device answers raw data and closes its side at once: its answer is read all the same (the
+// close counts only once what came before it has been read), and the next write connects again.
+TEST_F(NetSimTest, WhatTheDeviceSentBeforeClosingIsRead) {
+    sim::DeviceConfig config;
+    config.dataAnswer = {'O', 'K', ' ', '1', '\n'};
+    config.dataClose = true;
+    sim::SimDevice* dev = sim_.addNetDevice(config, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    const std::int32_t h = open(*dev, MODE_DATA);
+    ASSERT_EQ(h, 0);
+    ASSERT_TRUE(write(h, "job one"));
+    ASSERT_TRUE(dev->receivedData().waitForBytes(7, 2000));
+    // The answer and the close have long arrived when the caller comes to read.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    char buf[32] = {};
+    std::uint32_t n = 0;
+    ASSERT_NE(lib_->Read(h, buf, sizeof buf, &n, nullptr), 0);
+    EXPECT_EQ(std::string(buf, n), "OK 1\n");
+
+    // Once the library has seen the close, a write connects again and reaches the device.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ASSERT_TRUE(write(h, "job two"));
+    ASSERT_TRUE(dev->receivedData().waitForBytes(14, 2000));
+    const sim::Bytes data = dev->receivedData().bytes();
+    EXPECT_EQ(std::string(data.begin(), data.end()), "job onejob two");
+    EXPECT_GE(dev->dataChannel()->connections(), 2u);
+    EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::transmitThread : FD_CLOSE request\n"));
+}
+
 class NetSimSearchTest : public NetSimTest {
 protected:
     std::string settings() const override {
