@@ -177,8 +177,8 @@ void ConnectionWatch::wake() {
     }
 }
 
-SocketTransfer::SocketTransfer(const Socket& socket, void*, IoEvent& event)
-    : socket_(socket), callerBlock_(nullptr), event_(event) {}
+SocketTransfer::SocketTransfer(const Socket& socket, void*, IoEvent& event, const IoEvent& abortEvent)
+    : socket_(socket), callerBlock_(nullptr), event_(event), abortEvent_(abortEvent) {}
 
 bool SocketTransfer::resetEvent() { return event_.valid(); }
 
@@ -188,7 +188,7 @@ IoStart SocketTransfer::start(bool send, void* buffer, std::uint32_t length, std
     length_ = length;
     startFailed_ = false;
     if (count != nullptr) *count = 0;
-    if (posix::isReadable(static_cast<int>(event_.native()))) {  // aborted
+    if (abortEvent_.isSet()) {  // aborted: nothing more may start
         startFailed_ = true;
         return IoStart::Failed;
     }
@@ -205,13 +205,13 @@ IoStart SocketTransfer::start(bool send, void* buffer, std::uint32_t length, std
 }
 
 IoWait SocketTransfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {
-    return posix::waitTransfer(static_cast<int>(event_.native()), static_cast<int>(socket_.native()), send_,
+    return posix::waitTransfer(static_cast<int>(abortEvent_.native()), static_cast<int>(socket_.native()), send_,
                                startFailed_, timeoutMs, code);
 }
 
 bool SocketTransfer::finish(std::uint32_t* count) {
     if (count != nullptr) *count = 0;
-    if (startFailed_ || posix::isReadable(static_cast<int>(event_.native()))) return false;
+    if (startFailed_ || abortEvent_.isSet()) return false;
     int fd = static_cast<int>(socket_.native());
     ssize_t n = send_ ? ::send(fd, buffer_, length_, MSG_NOSIGNAL | MSG_DONTWAIT)
                       : ::recv(fd, buffer_, length_, MSG_DONTWAIT);
@@ -220,7 +220,10 @@ bool SocketTransfer::finish(std::uint32_t* count) {
     return true;
 }
 
-void SocketTransfer::cancelAndAwait() {}
+bool SocketTransfer::cancelAndAwait(std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    return false;  // nothing was queued: an unfinished transfer moved no bytes
+}
 
 UdpSocket::~UdpSocket() { close(); }
 

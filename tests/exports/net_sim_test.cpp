@@ -3,7 +3,9 @@
 // and the search.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <random>
 #include <thread>
 
 #include "sim/simulator.h"
@@ -149,6 +151,41 @@ TEST_F(NetSimTest, WhatTheDeviceSentBeforeClosingIsRead) {
     EXPECT_EQ(std::string(data.begin(), data.end()), "job onejob two");
     EXPECT_GE(dev->dataChannel()->connections(), 2u);
     EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::transmitThread : FD_CLOSE request\n"));
+}
+
+// A close ends a network read that would wait 5 s, wherever it lands: while the read waits, or
+// while it is just starting.
+TEST_F(NetSimTest, CloseEndsANetworkReadPromptlyWheneverItLands) {
+    sim::SimDevice* dev = sim_.addNetDevice({}, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    path_ = exportText(dev->networkPath());
+    std::mt19937 random(61124);
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const _DEVOPEN_INFO info = openRecord(path_.c_str(), PORT_NET_DATA, MODE_DATA, 5000, 500);
+        const std::int32_t h = lib_->OpenDev(&info);
+        ASSERT_EQ(h, 0);
+        ASSERT_TRUE(write(h, "x"));  // connected
+        std::atomic<bool> going{false};
+        std::atomic<long long> took{-1};
+        std::thread reader([&] {
+            char buf[8];
+            std::uint32_t n = 0;
+            going = true;
+            const auto start = Clock::now();
+            lib_->Read(h, buf, sizeof buf, &n, nullptr);
+            took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        });
+        while (!going) std::this_thread::yield();
+        const auto delay = round % 2 == 0 ? std::chrono::microseconds(random() % 400)
+                                          : std::chrono::microseconds(100000 + random() % 200000);
+        const auto until = Clock::now() + delay;
+        while (Clock::now() < until) {
+        }
+        EXPECT_EQ(lib_->CloseDev(h), 1);
+        reader.join();
+        EXPECT_LT(took, 2500);  // the read and the port's close, far from the read's 5 s
+    }
 }
 
 class NetSimSearchTest : public NetSimTest {

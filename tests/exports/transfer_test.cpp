@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <random>
 #include <thread>
 
 #include "tests/support/device_fixture.h"
@@ -160,6 +161,63 @@ TEST_F(TransferTest, CloseDuringAPendingWriteEndsIt) {
     EXPECT_GE(lastWrite, 0);
     EXPECT_LT(lastWrite, 3000);  // far less than four waits of 3 s
     EXPECT_TRUE(dev->peer().released(2000));
+}
+
+// A device that has gone away refuses every transfer at its start; such a transfer still waits
+// out its time-out, but a close ends that wait as it ends a pending one.
+TEST_F(TransferTest, CloseEndsATransferToADeviceThatHasGoneAway) {
+    for (const bool write : {false, true}) {
+        SCOPED_TRACE(write ? "write" : "read");
+        auto dev = device(write ? "gonew" : "goner");
+        const std::int32_t h = open(*dev, 4000, 4000);
+        ASSERT_EQ(h, 0);
+        dev->peer().close();
+        std::atomic<long long> took{-1};
+        std::atomic<int> result{-1};
+        std::thread transfer([&] {
+            char buf[16] = "gone";
+            std::uint32_t n = 0;
+            const auto start = Clock::now();
+            result = write ? lib_->Write(h, buf, sizeof buf, &n, nullptr) : lib_->Read(h, buf, sizeof buf, &n, nullptr);
+            took = msSince(start);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(lib_->CloseDev(h), 1);
+        transfer.join();
+        EXPECT_EQ(result, 0);
+        EXPECT_LT(took, 1500);  // not the time-out of 4000 ms (a write: four of them)
+    }
+}
+
+// A close that lands while a transfer is just starting ends it as surely as one that finds it
+// waiting: the abort is not missed between the transfer's look at it and the start of the I/O.
+TEST_F(TransferTest, CloseRacingTheStartOfATransferEndsItPromptly) {
+    auto dev = device("race");
+    std::mt19937 random(20240611);
+    for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE(round);
+        const std::int32_t h = open(*dev, 5000, 0);
+        ASSERT_EQ(h, 0);
+        std::atomic<bool> going{false};
+        std::atomic<long long> took{-1};
+        std::thread transfer([&] {
+            char buf[8] = {};
+            std::uint32_t n = 0;
+            going = true;
+            const auto start = Clock::now();
+            lib_->Read(h, buf, sizeof buf, &n, nullptr);
+            took = msSince(start);
+        });
+        while (!going) std::this_thread::yield();
+        // Somewhere between right away and well inside the transfer's wait.
+        const auto until = Clock::now() + std::chrono::microseconds(random() % 400);
+        while (Clock::now() < until) {
+        }
+        EXPECT_EQ(lib_->CloseDev(h), 1);
+        transfer.join();
+        EXPECT_LT(took, 2000);
+        ASSERT_TRUE(dev->peer().released(3000));
+    }
 }
 
 TEST_F(TransferTest, TransfersOnTwoDevicesRunSideBySide) {
