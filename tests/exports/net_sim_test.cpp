@@ -8,6 +8,7 @@
 #include <random>
 #include <thread>
 
+#include "platform/caller_block.h"
 #include "sim/simulator.h"
 #include "tests/support/device_fixture.h"
 
@@ -151,6 +152,55 @@ TEST_F(NetSimTest, WhatTheDeviceSentBeforeClosingIsRead) {
     EXPECT_EQ(std::string(data.begin(), data.end()), "job onejob two");
     EXPECT_GE(dev->dataChannel()->connections(), 2u);
     EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::transmitThread : FD_CLOSE request\n"));
+}
+
+// On a network device a caller's overlapped block changes nothing but, on Windows, the event the
+// transfer signals: every call, the first included, waits as without a block, and the block's own
+// bytes are left alone. A block without an event is refused on Windows and ignored elsewhere.
+TEST_F(NetSimTest, AnOverlappedBlockMeansTheSameOnEveryCall) {
+#ifdef _WIN32
+    constexpr bool kEventIsUsed = true;
+#else
+    constexpr bool kEventIsUsed = false;
+#endif
+    sim::DeviceConfig config;
+    config.dataAnswer = {'o', 'k'};
+    sim::SimDevice* dev = sim_.addNetDevice(config, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    const std::int32_t h = open(*dev, MODE_DATA);
+    ASSERT_EQ(h, 0);
+    platform::CallerBlock block(true);
+    std::uint32_t n = 0;
+    // Every transfer of the device has the block, the first ones (while it connects) included.
+    const auto end = Clock::now() + std::chrono::seconds(4);
+    while (lib_->Write(h, "hello", 5, &n, block.get()) == 0 && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(n, 5u);
+    ASSERT_TRUE(dev->receivedData().waitForBytes(5, 2000));
+    char first[8];
+    ASSERT_NE(lib_->Read(h, first, sizeof first, &n, block.get()), 0);
+    EXPECT_EQ(std::string(first, n), "ok");
+
+    for (int call = 0; call < 3; ++call) {
+        SCOPED_TRACE(call);
+        EXPECT_EQ(lib_->Write(h, "job", 3, &n, block.get()), 1);
+        EXPECT_EQ(n, 3u);
+        ASSERT_TRUE(dev->receivedData().waitForBytes(5 + 3 * (call + 1), 2000));
+        char answer[8] = {};
+        EXPECT_EQ(lib_->Read(h, answer, sizeof answer, &n, block.get()), 1);
+        EXPECT_EQ(std::string(answer, n), "ok");
+        EXPECT_EQ(block.signalled(), kEventIsUsed);
+        // Nothing to read: the read time-out, as without a block.
+        const auto start = Clock::now();
+        EXPECT_EQ(lib_->Read(h, answer, sizeof answer, &n, block.get()), 0);
+        EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 480);
+        EXPECT_TRUE(block.untouched());
+    }
+    platform::CallerBlock noEvent(false);
+    for (int call = 0; call < 2; ++call)
+        EXPECT_EQ(lib_->Write(h, "job", 3, &n, noEvent.get()), kEventIsUsed ? 0 : 1) << call;
+    const std::string log = flushLog();
+    EXPECT_EQ(logCount(log, u"#CNetPort::netIOAccess : ResetEvent Fail\r\n"), kEventIsUsed ? 2u : 0u);
 }
 
 // A close ends a network read that would wait 5 s, wherever it lands: while the read waits, or
