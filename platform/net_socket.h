@@ -91,11 +91,13 @@ public:
 
 private:
     const Socket& socket_;
-    void* callerBlock_;
+    // Windows: the caller's block (for its event), the block of the transfer, and whether the
+    // system holds it.
+    [[maybe_unused]] void* callerBlock_;
     IoEvent& event_;
     const IoEvent& abortEvent_;
-    alignas(8) unsigned char block_[48] = {};
-    bool pending_ = false;
+    [[maybe_unused]] alignas(8) unsigned char block_[48] = {};
+    [[maybe_unused]] bool pending_ = false;
     bool send_ = false;
     bool startFailed_ = false;
     void* buffer_ = nullptr;
