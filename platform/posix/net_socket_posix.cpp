@@ -150,7 +150,9 @@ NetWait ConnectionWatch::wait(int timeoutMs) {
         if ((got & POLLERR) != 0) {
             reportClose(socketError(st.socket));
         } else if ((got & POLLHUP) != 0) {
-            reportClose(0);  // gone both ways: nothing more can be read of it that matters
+            // Closed both ways: this side had shut its sending side (the port is being closed),
+            // so what is left unread is of no use to anyone.
+            reportClose(0);
         } else if (got != 0 || st.phase == Phase::Draining) {
             int error = 0;
             switch (peerEnd(st.socket, &error)) {
