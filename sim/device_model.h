@@ -47,6 +47,7 @@ struct DeviceConfig {
     std::map<std::uint8_t, Answer> answers;
     FaultPlan faults;
     Bytes dataAnswer;  // network: sent back for each chunk of raw data (none by default)
+    bool dataClose = false;  // network: the device closes the data connection after each answer
 };
 
 // The device's behaviour. Thread-safe.

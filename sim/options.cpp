@@ -117,6 +117,7 @@ Options parseOptions(const std::vector<std::string>& args) {
         {"--split", [](DeviceConfig& d) { d.faults.split = true; }},
         {"--bad-checksum", [](DeviceConfig& d) { d.faults.badChecksum = true; }},
         {"--no-reply", [](DeviceConfig& d) { d.faults.noReply = true; }},
+        {"--data-close", [](DeviceConfig& d) { d.dataClose = true; }},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -216,6 +217,8 @@ Network:
   --refuse MS            network: refuse connections for the first MS milliseconds
   --close-after N        network: drop the connection after every N commands
   --data-answer HEX      network: bytes sent back for each chunk of raw data
+  --data-close           network: close the data connection after each such answer (the
+                         answer goes first)
   --discovery ADDR:PORT  answer the library's search (UDP) at ADDR and PORT for every network
                          device; point the library's DiscoveryAddress setting at ADDR
   --reply-to ADDR:PORT   send the search replies there instead of to the searcher

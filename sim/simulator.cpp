@@ -8,7 +8,8 @@ SimDevice::SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control, 
     : model_(std::move(config)), control_(std::move(control)), commands_(*control_, model_, recorder_),
       data_(std::move(data)) {
     if (data_) {
-        dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, model_.config().dataAnswer);
+        const DeviceConfig config = model_.config();
+        dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, config.dataAnswer, config.dataClose);
     }
 }
 

@@ -242,7 +242,7 @@ std::int32_t CNetPort::netTransfer(std::uint8_t direction, void* overlapped, voi
     if (opened_ == 0) return 0;
     if (link_->state.load() != 2 && !mkNetConnect(nullptr)) return 0;
     platform::IoEvent& event = direction == 1 ? writeEvent_ : readEvent_;
-    if (overlapped == nullptr && !ensureEvent(event)) return 0;
+    if (!ensureEvent(event)) return 0;  // with the caller's block too: it also makes the abort event
     return netIOAccess(direction, overlapped, event, buffer, length, count,
                        direction == 1 ? writeTimeout_ : readTimeout_)
                ? 1
@@ -267,7 +267,7 @@ bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::I
     if (!isPortOpen()) return false;
     auto socket = currentSocket();  // held for the whole transfer
     if (!socket) return false;
-    platform::SocketTransfer transfer(*socket, overlapped, event);
+    platform::SocketTransfer transfer(*socket, overlapped, event, abortEvent());
     CLogFile& log = theLog();
     if (!transfer.resetEvent()) {
         log.funcLine(kNetIo, u"ResetEvent Fail\r\n");
@@ -282,9 +282,8 @@ bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::I
     case platform::IoWait::TimedOut: log.funcLine(kNetIo, u"timeout\r\n"); break;
     case platform::IoWait::Other: log.funcLine(kNetIo, u"Fail 0x%x\r\n", code); break;
     }
-    transfer.cancelAndAwait();
-    if (count != nullptr) *count = 0;
-    return false;
+    // A transfer that completed before the cancel took hold is done: its bytes are not lost.
+    return transfer.cancelAndAwait(count);
 }
 
 std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* size, std::uint16_t direction,

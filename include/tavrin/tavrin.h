@@ -83,7 +83,16 @@ TAVRIN_EXPORT uint32_t TAVRIN_API dllFunc_EnumDevPath(uint16_t portType, tavrin_
 TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_OpenDev(const _DEVOPEN_INFO* info);
 TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_CloseDev(int32_t hDev);
 TAVRIN_EXPORT tavrin_os_handle_t TAVRIN_API dllFunc_GetDevHandle(int32_t hDev, uint32_t selector);
-/* overlapped: an LPOVERLAPPED on Windows, or null; elsewhere pass null. */
+/* Raw transfers on the data port. overlapped: null, or on Windows the caller's LPOVERLAPPED.
+ * - null: the call waits for the transfer, up to the device's time-out (a write: four of them).
+ * - Windows, a block with an event of its own (hEvent): on a USB printer port the transfer is
+ *   started on the block; when it does not complete at once the call returns 0 at once, and a
+ *   transfer that started stays pending on the block (its event is set when it ends; then
+ *   GetOverlappedResult on dllFunc_GetDevHandle(hDev, 1) gives its count; block and buffer must
+ *   live until then). On a network port the call waits as with null and the transfer sets hEvent.
+ * - Windows, a block without an event: the call fails (0).
+ * - other systems: the argument is ignored; any value gives the result of null.
+ * Every call of the same kind gives the same result, the first one included. */
 TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_Write(int32_t hDev, const void* data, uint32_t length,
                                                uint32_t* written, void* overlapped);
 TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_Read(int32_t hDev, void* buffer, uint32_t length,

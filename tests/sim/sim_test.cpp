@@ -92,13 +92,16 @@ TEST(SimRequestReader, SkipsNoiseAndJoinsPieces) {
 }
 
 TEST(SimOptions, CommandLines) {
-    const Options one = parseOptions({"--model", "X9", "--noise", "0x4", "--split", "--answer", "9=hex:01 02"});
+    const Options one = parseOptions({"--model", "X9", "--noise", "0x4", "--split", "--answer", "9=hex:01 02",
+                                      "--data-answer", "4f4b", "--data-close"});
     ASSERT_TRUE(one.error.empty()) << one.error;
     ASSERT_EQ(one.devices.size(), 1u);
     EXPECT_EQ(one.devices[0].model, "X9");
     EXPECT_EQ(one.devices[0].faults.noise, 4);
     EXPECT_TRUE(one.devices[0].faults.split);
     EXPECT_EQ(hexText(one.devices[0].answers.at(9).payload), "01 02");
+    EXPECT_EQ(hexText(one.devices[0].dataAnswer), "4F 4B");
+    EXPECT_TRUE(one.devices[0].dataClose);
 
     // Options before the first --device are every device's defaults.
     const Options two = parseOptions({"--delay", "50", "--device", "--no-reply", "--device", "--connect-status", "5",
