@@ -88,9 +88,9 @@ public:
 
 private:
     const Socket& socket_;
-    void* callerBlock_;
+    [[maybe_unused]] void* callerBlock_;  // Windows: the caller's OVERLAPPED block, if any
     IoEvent& event_;
-    alignas(8) unsigned char block_[48] = {};
+    [[maybe_unused]] alignas(8) unsigned char block_[48] = {};  // Windows: the OVERLAPPED block otherwise
     bool send_ = false;
     bool startFailed_ = false;
     void* buffer_ = nullptr;

@@ -4,7 +4,8 @@
 #   - python: the Python module's tests against that library and the simulator,
 #   - install: that build installed into a temporary prefix and used as a user of the SDK would
 #     (the README's example built three ways and run against the simulator; Python),
-#   - clang: the release build compiled with clang, and its header tests,
+#   - clang: a release build compiled with clang, with every test (the GoogleTest suites against an
+#     optimised library; the Python and install checks ran with the release build),
 #   - linux: Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer (all tests),
 #   - linux-tsan: Linux x86-64 with ThreadSanitizer (the tests labelled "concurrency"),
 #   - win32-build, win64-build: both Windows releases, checked for their exports and imports,
@@ -73,7 +74,7 @@ else
 fi
 
 step "Linux x86-64 release built with clang"
-build clang && ctest --preset clang -LE 'python|install'
+build clang && ctest --preset clang -j "$jobs" -LE 'python|install'
 record clang $?
 
 step "Linux x86-64: build and test (ASan, UBSan)"
