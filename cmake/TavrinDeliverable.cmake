@@ -4,7 +4,8 @@
 #     [SOURCES ...]             sources of the shared library itself (entry points)
 #     [WHOLE_ARCHIVE ...]       static libraries whose every object goes in
 #     [LIBRARIES ...]           further private link libraries
-#     [DESCRIPTION <text>])     the file description of the Windows version resource
+#     [DESCRIPTION <text>]      the file description of the Windows version resource
+#     [EXPORT_NAME <name>])     its name in the CMake package (Tavrin::<name>; default NAME)
 #
 # One shared library that the SDK ships, built the same way for every deliverable:
 # - only the functions of the export list are exported (hidden visibility by default; Linux: a
@@ -47,7 +48,7 @@ function(tavrin_read_export_list file prefix names_var bytes_var)
 endfunction()
 
 function(tavrin_add_deliverable name)
-  cmake_parse_arguments(D "" "EXPORTS;EXPORT_PREFIX;DESCRIPTION" "SOURCES;WHOLE_ARCHIVE;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(D "" "EXPORTS;EXPORT_PREFIX;DESCRIPTION;EXPORT_NAME" "SOURCES;WHOLE_ARCHIVE;LIBRARIES" ${ARGN})
   if(NOT D_EXPORTS)
     message(FATAL_ERROR "tavrin_add_deliverable(${name}): EXPORTS names no export list")
   endif()
@@ -66,6 +67,9 @@ function(tavrin_add_deliverable name)
   target_link_libraries(${name} PRIVATE ${D_LIBRARIES})
   set_target_properties(${name} PROPERTIES C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden
                                            VISIBILITY_INLINES_HIDDEN ON)
+  if(D_EXPORT_NAME)
+    set_target_properties(${name} PROPERTIES EXPORT_NAME ${D_EXPORT_NAME})
+  endif()
   set(check_script "")
 
   if(WIN32)
