@@ -31,8 +31,16 @@ struct FaultPlan {
     std::uint32_t delayMs = 0;     // a slow device: the wait before each reply
     std::uint16_t longReply = 0;   // every reply carries this many payload bytes (up to 255): its
                                    // own, cut or filled up with '.'
-    std::uint32_t pauseMs = 100;   // the pause of split and redundant
+    std::uint32_t pauseMs = 100;   // the pause of split, splitAt and redundant
     std::uint16_t closeAfter = 0;  // network: the connection is dropped after this many commands
+    std::uint16_t splitAt = 0;     // each reply (with or without payload) in two writes, cut after
+                                   // this many of its bytes (2: inside the header), a pause between
+    bool together = false;         // the redundant replies go out in the same write as the reply
+    // Replies that come late: code -> milliseconds between the request and its reply (meant to
+    // be longer than the library waits). The device answers nothing else meanwhile.
+    std::map<std::uint8_t, std::uint32_t> late;
+    std::uint32_t noiseForMs = 0;  // instead of a reply: noise (never 0x10), a few bytes every
+                                   // 10 ms, for this long or until the fault is switched off
 };
 
 struct DeviceConfig {
