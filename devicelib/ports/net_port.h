@@ -31,6 +31,8 @@ public:
     std::int32_t closePort() override;
     std::int32_t isPortOpen() override;
     void abortTransfers() override;
+    // What has arrived on the connection; false when it is not connected.
+    std::int32_t drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) override;
 
     // Stores the address (when a text is given) and makes sure a socket and a transmit thread
     // exist; false for a malformed text or when no socket can be made.
