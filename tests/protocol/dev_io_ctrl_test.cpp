@@ -167,6 +167,7 @@ TEST_F(DevIoCtrlTest, NoAnswerEndsAfterFourReadTimeoutsAndTheDeviceStaysUsable) 
     EXPECT_EQ(e.ack.ackCode, kUntouchedAck);
     EXPECT_EQ(logCount(u"#DevIoCtrl : 读 数 据 失 败！！！\r\n"), 1u);
 
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // more noise comes meanwhile
     dev->setFaults({});
     EXPECT_EQ(devIoCtrl(h, u"CTRL_CMDGET_MODEL").result, 1);  // the busy bit went with the failure
 }
@@ -261,11 +262,13 @@ TEST_F(DevIoCtrlTest, EndlessNoiseEndsTheExchangeInBoundedTime) {
     EXPECT_EQ(e.ack.datLen, kUntouchedLength);
     EXPECT_EQ(logCount(u"#DevIoCtrl : 读 数 据 失 败！！！\r\n"), 1u);
 
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // more noise comes meanwhile
     dev->setFaults({});
     ASSERT_TRUE(waitServed(*dev, 1, 5000));
     const Exchange after = devIoCtrl(h, u"CTRL_CMDGET_MODEL");
     EXPECT_EQ(after.result, 1);
     EXPECT_EQ(after.text(), "TV-P80");
+    EXPECT_EQ(logCount(u"#DevIoCtrl : 丢 弃 残 留 数 据("), 1u);  // the noise that came after the failure
 }
 
 // Data a command packet cannot carry: refused with the packet line before anything goes out.
