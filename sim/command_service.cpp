@@ -126,8 +126,8 @@ void CommandService::serve(const Request& request) {
         return;
     }
     const Answer answer = model_.answer(request);
-    const auto late = faults.late.find(request.code);
-    const std::uint32_t delay = late != faults.late.end() ? late->second : faults.delayMs;
+    const std::uint32_t late = faults.lateMs(request.code);
+    const std::uint32_t delay = late != 0 ? late : faults.delayMs;
     if (delay != 0 && !pause(delay)) return;
 
     const std::vector<Bytes> writes = replyWrites(request.code, answer, faults);

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "sim/frame.h"
 
@@ -36,11 +37,19 @@ struct FaultPlan {
     std::uint16_t splitAt = 0;     // each reply (with or without payload) in two writes, cut after
                                    // this many of its bytes (2: inside the header), a pause between
     bool together = false;         // the redundant replies go out in the same write as the reply
-    // Replies that come late: code -> milliseconds between the request and its reply (meant to
-    // be longer than the library waits). The device answers nothing else meanwhile.
-    std::map<std::uint8_t, std::uint32_t> late;
+    // Replies that come late: the milliseconds between a request of the code and its reply
+    // (meant to be longer than the library waits). The device answers nothing else meanwhile.
+    struct LateReply {
+        std::uint8_t code = 0;
+        std::uint32_t ms = 0;
+    };
+    std::vector<LateReply> late;
     std::uint32_t noiseForMs = 0;  // instead of a reply: noise (never 0x10), a few bytes every
                                    // 10 ms, for this long or until the fault is switched off
+
+    void setLate(std::uint8_t code, std::uint32_t ms);
+    // How late the reply to code comes; 0: not late.
+    std::uint32_t lateMs(std::uint8_t code) const;
 };
 
 struct DeviceConfig {

@@ -61,7 +61,7 @@ bool parseLate(const std::string& text, DeviceConfig& device) {
     if (colon == std::string::npos || !parseNumber(text.substr(0, colon), 0xFF, code) ||
         !parseNumber(text.substr(colon + 1), 600000, ms) || ms == 0)
         return false;
-    device.faults.late[static_cast<std::uint8_t>(code)] = static_cast<std::uint32_t>(ms);
+    device.faults.setLate(static_cast<std::uint8_t>(code), static_cast<std::uint32_t>(ms));
     return true;
 }
 

@@ -111,7 +111,7 @@ TEST_F(ExchangeStressTest, ThreadsDevicesExchangesWritesAndClosesNeverCrossRepli
         d.model = "DEV-" + std::to_string(i);
         sim::DeviceConfig config;
         config.model = d.model;
-        config.faults.late[kLate] = kLateMs;
+        config.faults.setLate(kLate, kLateMs);
         d.sim = sim_.addNetDevice(config, {{127, 0, 0, 1}, 0});
         ASSERT_NE(d.sim, nullptr);
         for (std::uint8_t code : {kEchoA, kEchoB, kLate})

@@ -122,7 +122,7 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs) {
 // tells when each reply has gone out.
 TEST(SimCommandService, LateRepliesAndEndlessNoise) {
     FaultPlan faults;
-    faults.late[0x02] = 300;
+    faults.setLate(0x02, 300);
     DeviceConfig config;
     config.faults = faults;
     DeviceModel model(config);
@@ -224,7 +224,10 @@ TEST(SimOptions, CommandLines) {
     ASSERT_TRUE(faults.error.empty()) << faults.error;
     EXPECT_EQ(faults.devices[0].faults.splitAt, 2);
     EXPECT_TRUE(faults.devices[0].faults.together);
-    EXPECT_EQ(faults.devices[0].faults.late, (std::map<std::uint8_t, std::uint32_t>{{0x01, 50}, {0x87, 900}}));
+    EXPECT_EQ(faults.devices[0].faults.late.size(), 2u);
+    EXPECT_EQ(faults.devices[0].faults.lateMs(0x87), 900u);
+    EXPECT_EQ(faults.devices[0].faults.lateMs(0x01), 50u);
+    EXPECT_EQ(faults.devices[0].faults.lateMs(0x02), 0u);
     EXPECT_EQ(faults.devices[0].faults.noiseForMs, 15000u);
 
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
