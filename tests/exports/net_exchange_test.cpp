@@ -92,7 +92,7 @@ TEST_F(NetExchangeTest, ALateReplyNeverAnswersALaterCommand) {
     const std::size_t before = dev->received().packets().size();
 
     sim::FaultPlan late;
-    late.setLate(0x01, 6 * kReadTimeout);
+    late.setLate(0x01, 10 * kReadTimeout);  // long after the exchange gave up
     dev->setFaults(late);
     EXPECT_EQ(exchange(h, u"CTRL_CMDGET_MODEL").result, 0);  // given up after four read time-outs
     ASSERT_TRUE(waitServed(*dev, before + 1, 5000));        // its reply has gone out since

@@ -218,7 +218,7 @@ TEST_F(DevIoCtrlTest, ALateReplyNeverAnswersALaterCommand) {
             return sim::Answer{0, Bytes(t.begin(), t.end())};
         });
         sim::FaultPlan late;
-        late.setLate(c.lateCode, 900);
+        late.setLate(c.lateCode, 1500);  // long after the exchange gave up
         dev->setFaults(late);
         const std::int32_t h = openSimulated(dev, 150);
         ASSERT_GE(h, 0) << c.what;
