@@ -92,6 +92,12 @@ void abortTransfers(OsHandle handle, IoEvent& abortEvent);
 
 namespace tavrin::platform {
 
+// One read of what the device holds already, without waiting for more: true with *count bytes
+// (0 when nothing is waiting), false when the read failed or the port was aborted. A read that
+// could not complete at once is cancelled and its end awaited before the call returns, so that
+// nothing is left outstanding on the handle or refers to the buffer.
+bool readWaiting(OsHandle handle, IoEvent& event, void* buffer, std::uint32_t length, std::uint32_t* count);
+
 // PurgeComm with all four purge flags, then ClearCommError (POSIX: tcflush of a terminal).
 void purgeDevice(OsHandle handle);
 

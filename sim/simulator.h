@@ -30,6 +30,9 @@ public:
     DeviceModel& model() { return model_; }
     Recorder& received() { return recorder_; }
     void setFaults(const FaultPlan& faults) { model_.setFaults(faults); }
+    // Requests dealt with so far: the reply to received().packets()[i] has gone out once
+    // served() > i.
+    std::size_t served() const { return commands_.served(); }
 
     // Network devices: the path "a.b.c.d:P" (data at P, control at P + 100), the raw data
     // received on the data channel, and the channels themselves (for their switches).

@@ -135,6 +135,12 @@ void CBPort::getPortInfo(PortInfo* info) {
 
 void CBPort::abortTransfers() { abortTransfersOn(handle_); }
 
+std::int32_t CBPort::drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (handle_ == platform::kNoHandle || !ensureEvent(readEvent_) || aborted_.load()) return 0;
+    return platform::readWaiting(handle_, readEvent_, buffer, length, count) ? 1 : 0;
+}
+
 void CBPort::abortTransfersOn(platform::OsHandle handle) {
     aborted_.store(true);
     std::lock_guard<std::mutex> guard(eventLock_);

@@ -83,6 +83,12 @@ public:
     // the port itself is closed when its last user lets go of it.
     virtual void abortTransfers();
 
+    // Not a device operation: one read of what the device has sent already, without waiting for
+    // more; nothing is left outstanding on the port when it returns. True with *count bytes (0:
+    // nothing is waiting), false when the port is not open or the read failed. Called before a
+    // command goes out, to discard what an earlier command's reply left behind.
+    virtual std::int32_t drainInput(void* buffer, std::uint32_t length, std::uint32_t* count);
+
     platform::OsHandle osHandle() const { return handle_; }
     std::uint16_t portType() const { return portType_; }
     std::int32_t readTimeout() const { return readTimeout_; }

@@ -237,6 +237,26 @@ void CNetPort::abortTransfers() {
     startClosing();
 }
 
+std::int32_t CNetPort::drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (opened_ == 0 || !isPortOpen() || !ensureEvent(readEvent_) || aborted()) return 0;
+    auto socket = currentSocket();
+    if (!socket) return 0;
+    if (length == 0) return 1;
+    platform::SocketTransfer transfer(*socket, nullptr, readEvent_);
+    if (!transfer.resetEvent()) return 0;
+    switch (transfer.start(false, buffer, length, count)) {
+    case platform::IoStart::Completed: return 1;  // 0 bytes: the device has closed its side
+    case platform::IoStart::Pending:
+        // Nothing is waiting: the receive is not left behind.
+        transfer.cancelAndAwait();
+        if (count != nullptr) *count = 0;
+        return 1;
+    case platform::IoStart::Failed: break;
+    }
+    return 0;
+}
+
 std::int32_t CNetPort::netTransfer(std::uint8_t direction, void* overlapped, void* buffer,
                                    std::uint32_t length, std::uint32_t* count) {
     if (opened_ == 0) return 0;

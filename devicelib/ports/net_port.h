@@ -38,6 +38,8 @@ public:
     // starts here already, so that a device's two channels wait for their threads at once and
     // the later closePort of either waits only for what is left of the 5000 ms.
     void abortTransfers() override;
+    // What has arrived on the connection; false when it is not connected.
+    std::int32_t drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) override;
 
     // Stores the address (when a text is given) and makes sure a socket and a transmit thread
     // exist; false for a malformed text or when no socket can be made.

@@ -150,3 +150,20 @@ bool printerRequest(OsHandle handle, PrinterRequest request, void* buffer, std::
 }
 
 }  // namespace tavrin::platform
+
+namespace tavrin::platform {
+
+bool readWaiting(OsHandle handle, IoEvent& event, void* buffer, std::uint32_t length, std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (!event.valid() || posix::isReadable(static_cast<int>(event.native()))) return false;  // aborted
+    if (length == 0) return true;
+    // The device file is non-blocking: a read takes what is there and never waits.
+    const ssize_t n = ::read(static_cast<int>(handle), buffer, length);
+    if (n >= 0) {
+        if (count != nullptr) *count = static_cast<std::uint32_t>(n);
+        return true;
+    }
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+
+}  // namespace tavrin::platform

@@ -143,3 +143,30 @@ bool printerRequest(OsHandle handle, PrinterRequest request, void* buffer, std::
 }
 
 }  // namespace tavrin::platform
+
+namespace tavrin::platform {
+
+bool readWaiting(OsHandle handle, IoEvent& event, void* buffer, std::uint32_t length, std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (!event.valid()) return false;
+    if (length == 0) return true;
+    HANDLE h = toHandle(handle);
+    OVERLAPPED ov{};
+    ov.hEvent = toHandle(event.native());
+    DWORD moved = 0;
+    if (ReadFile(h, buffer, length, &moved, &ov)) {
+        if (count != nullptr) *count = moved;
+        return true;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    // Nothing was waiting. The read is cancelled and its end awaited here, so that it neither
+    // takes bytes that come later nor completes into the buffer after the return.
+    CancelIoEx(h, &ov);
+    if (GetOverlappedResult(h, &ov, &moved, TRUE)) {  // bytes came in the meantime
+        if (count != nullptr) *count = moved;
+        return true;
+    }
+    return GetLastError() == ERROR_OPERATION_ABORTED;
+}
+
+}  // namespace tavrin::platform
