@@ -21,6 +21,13 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 bash scripts/install-deps.sh || exit 1
 
+# Compiled objects are kept between runs (a second run of the script rebuilds in minutes). The
+# cache is keyed on paths relative to this tree, so clones in other folders share it.
+if command -v ccache >/dev/null 2>&1; then
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+    export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
+fi
+
 failures=0
 passed=0
 step() { printf '\n=== %s ===\n' "$*"; }
