@@ -39,13 +39,18 @@ bool CommandService::pause(std::uint32_t ms) {
     return !wake_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return stopping_; });
 }
 
+bool CommandService::running() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return !stopping_;
+}
+
 void CommandService::run() {
     RequestReader reader;
     std::vector<Request> requests;
     std::uint8_t buffer[512];
     int quietMs = 0;
     std::uint16_t served = 0;  // on this connection
-    while (pause(0)) {
+    while (running()) {
         const long n = channel_.read(buffer, sizeof buffer, kPollMs);
         if (n <= 0) {
             quietMs += kPollMs;
