@@ -126,6 +126,7 @@ void CommandService::serve(const Request& request) {
         return;
     }
     const Answer answer = model_.answer(request);
+    if (answer.silent) return;
     const std::uint32_t late = faults.lateMs(request.code);
     const std::uint32_t delay = late != 0 ? late : faults.delayMs;
     if (delay != 0 && !pause(delay)) return;
