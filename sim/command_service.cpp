@@ -138,6 +138,11 @@ void CommandService::serve(const Request& request) {
         if (!channel_.write(writes[i].data(), writes[i].size())) return;
         if (i + 1 < writes.size() && !pause(faults.pauseMs)) return;
     }
+    for (const Answer& next : answer.after) {
+        if (!pause(answer.afterMs)) return;
+        const Bytes reply = framePacket(request.code, next.payload, next.status);
+        if (!channel_.write(reply.data(), reply.size())) return;
+    }
 }
 
 }  // namespace tavrin::sim

@@ -20,6 +20,10 @@ struct Answer {
     std::uint8_t status = 0;
     Bytes payload;
     bool silent = false;  // the request is taken and not answered at all
+    // Further answers the device sends on its own, afterMs after the one before (a device that
+    // reports it is still busy until it is done).
+    std::vector<Answer> after;
+    std::uint32_t afterMs = 0;
 };
 
 // Ways a device misbehaves, each on its own. They apply to every reply while set.

@@ -87,12 +87,20 @@ Answer FirmwareTarget::handle(const Request& request) {
         case code::kUpdateFinish:
             ++record_.finishes;
             if (config_.busyForever || config_.busyAnswers > 0) {
-                if (config_.busyAnswers > 0) --config_.busyAnswers;
-                answer = Answer{0, {0, static_cast<std::uint8_t>(config_.busyWait >> 8),
-                                    static_cast<std::uint8_t>(config_.busyWait & 0xFF)}};
+                // Busy answers, one every wait, until the device is done (or for ever: more
+                // than anyone waits for).
+                const Answer busy{0, {0, static_cast<std::uint8_t>(config_.busyWait >> 8),
+                                      static_cast<std::uint8_t>(config_.busyWait & 0xFF)}};
+                const std::uint16_t count = config_.busyForever ? 10 : config_.busyAnswers;
+                answer = busy;
+                answer.afterMs = config_.busyWait * 25u;
+                for (std::uint16_t i = 1; i < count; ++i) answer.after.push_back(busy);
+                if (!config_.busyForever) {
+                    answer.after.push_back(status(0));
+                    record_.finished = true;
+                }
             } else {
-                record_.finished = true;
-                bootMode_ = false;
+                record_.finished = true;  // the new firmware runs after the next restart
                 answer = status(0);
             }
             break;
