@@ -221,21 +221,25 @@ void updateThread(std::shared_ptr<DfuRun> run, std::shared_ptr<DeviceSession> se
     session.reset();
 }
 
+// Collects an update thread that has done its work. While the library leaves the process the
+// system lets no thread finish until it is unloaded (Windows), so it is then let go as the
+// network port's threads are.
+void collectThread(std::thread& thread) {
+    if (!thread.joinable()) return;
+    if (thread.get_id() == std::this_thread::get_id()) thread.detach();  // the last share went with it
+    else if (theApp().detaching.load()) platform::finishThreadAtUnload(thread);
+    else thread.join();
+}
+
 }  // namespace
 
 CWDfu::~CWDfu() {
     shutDown();
     std::lock_guard<std::mutex> guard(threadLock_);
-    if (thread_.joinable()) {
-        // The last share of the device may go with the update thread itself.
-        if (thread_.get_id() == std::this_thread::get_id()) thread_.detach();
-        else thread_.join();
-    }
+    collectThread(thread_);
 }
 
-void CWDfu::joinEndedThread() {
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-}
+void CWDfu::joinEndedThread() { collectThread(thread_); }
 
 bool CWDfu::updateRunning() {
     std::lock_guard<std::mutex> guard(threadLock_);
@@ -460,7 +464,7 @@ void CWDfu::stopUpdate() {
     if (run->changed.wait_for(guard, std::chrono::milliseconds(kStopWaitMs), ended)) {
         guard.unlock();
         dfuNotice(to, u"更 新 线 程 正 常 关 闭");
-        thread_.join();
+        collectThread(thread_);
     } else {
         // Not killed: told to leave. The transfer it waits in ends now.
         guard.unlock();
@@ -469,7 +473,7 @@ void CWDfu::stopUpdate() {
         const bool left = run->changed.wait_for(guard, std::chrono::milliseconds(kLeaveWaitMs), ended);
         guard.unlock();
         dfuNotice(to, left ? u"更 新 线 程 异 常 关 闭" : u"更 新 线 程 无 法 关 闭");
-        if (left) thread_.join();
+        if (left) collectThread(thread_);
         else thread_.detach();  // it holds its own share of everything it uses
     }
     // A thread left behind keeps its run: no new update starts on this object until it ends.

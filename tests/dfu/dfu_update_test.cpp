@@ -433,17 +433,19 @@ TEST_F(DfuTest, InformationFields) {
     const fs::path path = firmwareFile(file);
     _FW_INFO info{};
     EXPECT_EQ(lib_->fwInfo(h, &info, 1), 0);  // no file
+    const auto old = fs::last_write_time(path) - std::chrono::hours(1);
+    fs::last_write_time(path, old);  // before the open: an open file is not shared
     ASSERT_TRUE(openDfu(h, path));
     ASSERT_EQ(lib_->fwInfo(h, &info, 1), 1);
     EXPECT_EQ(std::memcmp(info.magic, "udf1", 4), 0);
     EXPECT_EQ(std::memcmp(info.fieldA, file.data() + 24, 4), 0);
     EXPECT_EQ(std::memcmp(info.fieldB, file.data() + 39, 32), 0);
 
-    const auto old = fs::last_write_time(path) - std::chrono::hours(1);
-    fs::last_write_time(path, old);
     EXPECT_EQ(lib_->fwInfo(h, &info, 0), 1);
+    EXPECT_EQ(lib_->CloseDfu(h), 1);
     EXPECT_EQ(fs::last_write_time(path), old);  // unchanged: not written
     EXPECT_EQ(readFile(path), file);
+    ASSERT_TRUE(openDfu(h, path));
 
     std::memcpy(info.fieldB, "TAVRIN-FW-2.0", 13);
     info.fieldA[0] ^= 0x5A;
