@@ -131,7 +131,20 @@ std::int16_t dfuCommand(DfuRun& run, std::uint8_t code, const std::uint8_t* payl
             dfuProgressText(run, 11, n);
             continue;
         }
-        if (run.answer[1] != code || !checkPacket(run.answer, got)) continue;
+        // A late answer to an earlier command may stand before this one's in the same read: the
+        // first valid packet with this code counts, wherever it starts.
+        std::uint32_t at = 0;
+        while (at + kPacketHeader <= got) {
+            const std::uint32_t size = kPacketHeader + run.answer[at + 2];
+            if (run.answer[at] == kPacketSync && at + size <= got) {
+                if (run.answer[at + 1] == code && checkPacket(run.answer + at, size)) break;
+                at += size;
+            } else {
+                ++at;
+            }
+        }
+        if (at + kPacketHeader > got) continue;
+        if (at != 0) std::memmove(run.answer, run.answer + at, got - at);
         const std::uint8_t payloadLength = run.answer[2];
         if (payloadLength == 0) return run.answer[3];
         if (code == kCmdFinish) {
