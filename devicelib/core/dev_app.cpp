@@ -1,5 +1,7 @@
 #include "devicelib/core/dev_app.h"
 
+#include "devicelib/config/dev_cfg_xml.h"
+
 #include "devicelib/ports/net_port.h"
 #include "platform/library_entry.h"
 #include "platform/sync.h"
@@ -13,6 +15,7 @@ CDevApp& theApp() {
 }
 
 CDevApp::~CDevApp() {
+    devCfg.reset();
     // The members go in reverse order after this: the table (emptied), the settings, the log
     // (flushed and closed if still open).
     devices.emptyAll();
@@ -32,6 +35,7 @@ void CDevApp::getUserAppPath() {
 
 void CDevApp::initObj() {
     log.createTextBuffer();
+    if (!devCfg) devCfg = std::make_unique<CDevCfgXml>(log);
 
     constexpr const char16_t* kInit = u"CDevApp::initObj";
     if (platform::isOsVersionAtLeast(6, 1, 0)) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "devicelib/core/dev_dll_cfg.h"
@@ -12,6 +13,8 @@
 #include "devicelib/core/log_file.h"
 
 namespace tavrin {
+
+class CDevCfgXml;
 
 class CDevApp {
 public:
@@ -30,6 +33,9 @@ public:
     std::u16string userAppPath;  // empty until start-up finds it
     std::uint16_t osLevel = 0;   // 2: Windows 7 or later, 1: Windows XP or later, 0: older
     std::atomic<bool> detaching{false};  // set while the library leaves the process
+
+    // The configuration model: created at start-up (initObj), destroyed at unload.
+    std::unique_ptr<CDevCfgXml> devCfg;
 
 private:
     void getUserAppPath();

@@ -100,6 +100,29 @@ TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_DevIoCtrl(int32_t hDev, const tavrin_wc
  * end (code left alone). The text belongs to the library. */
 TAVRIN_EXPORT const tavrin_wchar_t* TAVRIN_API dllFunc_EnumProtoCode(uint16_t index, uint16_t* code);
 
+/* Device configuration: one model in the library, shared by every device and caller. A
+ * description (XML) names the items; the configuration packet holds their values. hDev -1 stands
+ * for no device: the description comes from a file and the packet from and to "devCfg.dat" in the
+ * user data folder. Configuration calls must not run at the same time: one that finds another
+ * running returns 0 at once.
+ *
+ * dllFunc_LoadDevCfg: the description from the device, or (hDev -1) from path, or with a null path
+ * from "devCfg.xml" in the user data folder. */
+TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_LoadDevCfg(int32_t hDev, const tavrin_wchar_t* path);
+/* An item's description line (byName 0, key points to a uint16_t index: "Name=..,Type=..,..\r\n")
+ * or its value (byName non-zero, key is the item's name) as text. Unless noRefresh is set the
+ * packet is read again first (from the device or "devCfg.dat"). *size: the buffer's capacity in
+ * characters on entry; the characters written (no terminator) or, when 0 is returned for want of
+ * room, the characters to provide. */
+TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_GetDevCfgInfo(int32_t hDev, const void* key, tavrin_wchar_t* buffer,
+                                                       uint16_t* size, uint16_t byName, uint16_t noRefresh);
+/* Sets the named item's value (numbers and selections in decimal; a text item takes the text,
+ * hexadecimal digits when its Tag has bit 1). With write set the packet goes to the device (or
+ * "devCfg.dat") as well; a packet must have been read before. reserved: pass 0. A name that
+ * matches no item changes nothing. */
+TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_SetDevCfgInfo(int32_t hDev, const tavrin_wchar_t* name,
+                                                       const tavrin_wchar_t* value, int32_t reserved, uint16_t write);
+
 /* The library log. */
 TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_OpenLog(const tavrin_wchar_t* path);
 /* The result carries no meaning. */
