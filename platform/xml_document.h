@@ -3,9 +3,11 @@
 // the same results on both:
 //
 //   - nodes in document order; names exactly as written (with a prefix, "p:Name");
-//   - the attributes of an element in document order, each with its value as text (namespace
-//     declarations count as attributes, as the DOM component lists them; libxml2 keeps them apart
-//     from the other attributes, so there they come first);
+//   - the attributes of an element in document order, each with its value as text; namespace
+//     declarations ("xmlns", "xmlns:p") count as attributes and come after the others (libxml2
+//     keeps them apart from the attributes, and Wine's DOM component lists them last too; the
+//     Windows component itself keeps them in document order, the same where they are written
+//     last);
 //   - text that is only whitespace between elements is not kept as a node; comments, character
 //     data sections, processing instructions and other text are nodes ("#comment",
 //     "#cdata-section", the target's name, "#text").

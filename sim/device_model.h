@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "sim/config_side.h"
 #include "sim/frame.h"
 
 namespace tavrin::sim {
@@ -47,6 +48,7 @@ struct DeviceConfig {
     std::map<std::uint8_t, Answer> answers;
     FaultPlan faults;
     Bytes dataAnswer;  // network: sent back for each chunk of raw data (none by default)
+    ConfigSideOptions configSide;  // the configuration commands 0x17, 0x18, 0x1A, when enabled
 };
 
 // The device's behaviour. Thread-safe.

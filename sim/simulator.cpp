@@ -7,6 +7,10 @@ namespace tavrin::sim {
 SimDevice::SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control, std::unique_ptr<TcpChannel> data)
     : model_(std::move(config)), control_(std::move(control)), commands_(*control_, model_, recorder_),
       data_(std::move(data)) {
+    if (const ConfigSideOptions side = model_.config().configSide; side.enabled) {
+        configSide_ = std::make_shared<ConfigSide>(side);
+        configSide_->install(model_);
+    }
     if (data_) {
         dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, model_.config().dataAnswer);
     }

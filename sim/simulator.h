@@ -30,6 +30,8 @@ public:
     DeviceModel& model() { return model_; }
     Recorder& received() { return recorder_; }
     void setFaults(const FaultPlan& faults) { model_.setFaults(faults); }
+    // The configuration side, when the device was configured with one; null otherwise.
+    ConfigSide* configSide() { return configSide_.get(); }
 
     // Network devices: the path "a.b.c.d:P" (data at P, control at P + 100), the raw data
     // received on the data channel, and the channels themselves (for their switches).
@@ -47,6 +49,7 @@ private:
     friend class Simulator;
 
     DeviceModel model_;
+    std::shared_ptr<ConfigSide> configSide_;
     Recorder recorder_;
     std::unique_ptr<ByteChannel> control_;
     CommandService commands_;

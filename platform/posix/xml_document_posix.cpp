@@ -74,14 +74,14 @@ public:
     bool attributes(std::vector<XmlAttribute>& out) const override {
         out.clear();
         if (node_->type != XML_ELEMENT_NODE) return true;
-        for (const xmlNs* ns = node_->nsDef; ns != nullptr; ns = ns->next)
-            out.push_back({qualified(ns->prefix != nullptr ? BAD_CAST "xmlns" : nullptr,
-                                     ns->prefix != nullptr ? ns->prefix : BAD_CAST "xmlns"),
-                           fromXml(ns->href)});
         for (xmlAttr* a = node_->properties; a != nullptr; a = a->next) {
             std::unique_ptr<xmlChar, XmlCharFree> value(xmlNodeListGetString(doc_.get(), a->children, 1));
             out.push_back({qualified(a->ns != nullptr ? a->ns->prefix : nullptr, a->name), fromXml(value.get())});
         }
+        for (const xmlNs* ns = node_->nsDef; ns != nullptr; ns = ns->next)
+            out.push_back({qualified(ns->prefix != nullptr ? BAD_CAST "xmlns" : nullptr,
+                                     ns->prefix != nullptr ? ns->prefix : BAD_CAST "xmlns"),
+                           fromXml(ns->href)});
         return true;
     }
 

@@ -88,6 +88,32 @@ private:
     VARIANT v_;
 };
 
+// The text of a document without the encoding named in its XML declaration: the text is UTF-16
+// already, and the component refuses to load one that declares another encoding.
+std::u16string withoutDeclaredEncoding(const std::u16string& text) {
+    std::size_t start = text.compare(0, 1, u"\uFEFF") == 0 ? 1 : 0;
+    if (text.compare(start, 5, u"<?xml") != 0) return text;
+    const std::size_t end = text.find(u"?>", start);
+    if (end == std::u16string::npos) return text;
+    const std::size_t name = text.find(u"encoding", start);
+    if (name == std::u16string::npos || name > end) return text;
+    std::size_t at = name + 8;
+    while (at < end && (text[at] == u' ' || text[at] == u'\t' || text[at] == u'\r' || text[at] == u'\n')) ++at;
+    if (at >= end || text[at] != u'=') return text;
+    ++at;
+    while (at < end && (text[at] == u' ' || text[at] == u'\t' || text[at] == u'\r' || text[at] == u'\n')) ++at;
+    if (at >= end || (text[at] != u'"' && text[at] != u'\'')) return text;
+    const std::size_t close = text.find(text[at], at + 1);
+    if (close == std::u16string::npos || close >= end) return text;
+    std::size_t from = name;
+    while (from > start && (text[from - 1] == u' ' || text[from - 1] == u'\t' || text[from - 1] == u'\r' ||
+                            text[from - 1] == u'\n'))
+        --from;
+    std::u16string out = text;
+    out.erase(from, close + 1 - from);
+    return out;
+}
+
 std::u16string nodeName(IXMLDOMNode* node) {
     Bstr name;
     if (FAILED(node->get_nodeName(name.put()))) return {};
@@ -171,7 +197,7 @@ public:
     }
 
     bool loadText(const std::u16string& text) override {
-        const Bstr source(text);
+        const Bstr source(withoutDeclaredEncoding(text));
         if (source.get() == nullptr && !text.empty()) return false;
         VARIANT_BOOL ok = VARIANT_FALSE;
         return doc_->loadXML(source.get(), &ok) == S_OK && ok == VARIANT_TRUE;

@@ -98,29 +98,32 @@ TEST_F(XmlDocumentTest, NodesInDocumentOrderWithoutBlankText) {
 }
 
 TEST_F(XmlDocumentTest, AttributeValuesAsText) {
-    // Namespace declarations are listed with the attributes. (libxml2 keeps them apart from the
-    // others, so the two agree on their place only where they come first, as they usually do.)
-    auto doc = loaded(uR"(<R xmlns:q="urn:q" b="&lt;&amp;&#x4E2D;" a="  spaced  " q:c="3"/>)");
+    // Namespace declarations are listed with the attributes, after the others.
+    auto doc = loaded(uR"(<R b="&lt;&amp;&#x4E2D;" a="  spaced  " q:c="3" xmlns:q="urn:q"/>)");
     ASSERT_TRUE(doc);
     auto root = doc->documentElement();
     ASSERT_TRUE(root);
     std::vector<XmlAttribute> attributes;
     ASSERT_TRUE(root->attributes(attributes));
     ASSERT_EQ(attributes.size(), 4u);
-    EXPECT_EQ(attributes[0].name, u"xmlns:q");
-    EXPECT_EQ(attributes[0].value, u"urn:q");
-    EXPECT_EQ(attributes[1].value, u"<&\u4E2D");
-    EXPECT_EQ(attributes[2].value, u"  spaced  ");
-    EXPECT_EQ(attributes[3].name, u"q:c");
+    EXPECT_EQ(attributes[0].value, u"<&\u4E2D");
+    EXPECT_EQ(attributes[1].value, u"  spaced  ");
+    EXPECT_EQ(attributes[2].name, u"q:c");
+    EXPECT_EQ(attributes[3].name, u"xmlns:q");
+    EXPECT_EQ(attributes[3].value, u"urn:q");
 }
 
 TEST_F(XmlDocumentTest, TextInMemoryIgnoresItsDeclaredEncoding) {
     // The text is UTF-16 already; a declaration left over from the bytes it came from is moot.
-    auto doc = loaded(u"<?xml version=\"1.0\" encoding=\"GB2312\"?><R n=\"\u4E2D\u6587\"/>");
-    ASSERT_TRUE(doc);
-    auto root = doc->documentElement();
-    ASSERT_TRUE(root);
-    EXPECT_EQ(attributeList(*root), std::vector<std::string>{"n=" + utf8(u"\u4E2D\u6587")});
+    for (const char16_t* declaration : {u"<?xml version=\"1.0\" encoding=\"GB2312\"?>", u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+                                        u"<?xml version=\"1.0\" encoding='utf-16' standalone=\"yes\"?>",
+                                        u"<?xml version=\"1.0\"?>", u""}) {
+        auto doc = loaded(std::u16string(declaration) + u"<R n=\"\u4E2D\u6587\"/>");
+        ASSERT_TRUE(doc) << utf8(declaration);
+        auto root = doc->documentElement();
+        ASSERT_TRUE(root);
+        EXPECT_EQ(attributeList(*root), std::vector<std::string>{"n=" + utf8(u"\u4E2D\u6587")}) << utf8(declaration);
+    }
 }
 
 TEST_F(XmlDocumentTest, FilesInTheirOwnEncoding) {
