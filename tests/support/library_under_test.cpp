@@ -30,7 +30,7 @@ UserDataFolder::UserDataFolder() {
     std::u16string appData = platform::localAppDataFolder();
     folder_ = fs::path(std::wstring(appData.begin(), appData.end())) / "Tavrin";
     fs::create_directories(folder_);
-    for (const char* name : {"DevDllCfg.ini", "tavrin.log"}) {
+    for (const char* name : {"DevDllCfg.ini", "tavrin.log", "devCfg.xml", "devCfg.dat"}) {
         std::error_code ec;
         fs::remove(folder_ / name, ec);
     }
@@ -46,7 +46,7 @@ UserDataFolder::~UserDataFolder() {
     if (!root_.empty()) {
         fs::remove_all(root_, ec);
     } else {
-        for (const char* name : {"DevDllCfg.ini", "tavrin.log"}) fs::remove(folder_ / name, ec);
+        for (const char* name : {"DevDllCfg.ini", "tavrin.log", "devCfg.xml", "devCfg.dat"}) fs::remove(folder_ / name, ec);
     }
 }
 
@@ -65,7 +65,9 @@ bool LibraryUnderTest::load() {
     bool ok = resolve(api_.EnumDevPath, "dllFunc_EnumDevPath") && resolve(api_.OpenDev, "dllFunc_OpenDev") && resolve(api_.CloseDev, "dllFunc_CloseDev") &&
               resolve(api_.GetDevHandle, "dllFunc_GetDevHandle") && resolve(api_.Write, "dllFunc_Write") &&
               resolve(api_.DevIoCtrl, "dllFunc_DevIoCtrl") && resolve(api_.EnumProtoCode, "dllFunc_EnumProtoCode") &&
-              resolve(api_.Read, "dllFunc_Read") && resolve(api_.OpenLog, "dllFunc_OpenLog") &&
+              resolve(api_.Read, "dllFunc_Read") && resolve(api_.LoadDevCfg, "dllFunc_LoadDevCfg") &&
+              resolve(api_.GetDevCfgInfo, "dllFunc_GetDevCfgInfo") &&
+              resolve(api_.SetDevCfgInfo, "dllFunc_SetDevCfgInfo") && resolve(api_.OpenLog, "dllFunc_OpenLog") &&
               resolve(api_.SetLogRecord, "dllFunc_SetLogRecord") &&
               resolve(api_.GetLogRecord, "dllFunc_GetLogRecord") && resolve(api_.CloseLog, "dllFunc_CloseLog");
     if (!ok) unload();

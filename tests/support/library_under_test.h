@@ -21,6 +21,9 @@ struct TavrinApi {
     decltype(&dllFunc_EnumProtoCode) EnumProtoCode = nullptr;
     decltype(&dllFunc_Write) Write = nullptr;
     decltype(&dllFunc_Read) Read = nullptr;
+    decltype(&dllFunc_LoadDevCfg) LoadDevCfg = nullptr;
+    decltype(&dllFunc_GetDevCfgInfo) GetDevCfgInfo = nullptr;
+    decltype(&dllFunc_SetDevCfgInfo) SetDevCfgInfo = nullptr;
     decltype(&dllFunc_OpenLog) OpenLog = nullptr;
     decltype(&dllFunc_SetLogRecord) SetLogRecord = nullptr;
     decltype(&dllFunc_GetLogRecord) GetLogRecord = nullptr;
