@@ -41,8 +41,10 @@ std::uint8_t crc8(const Bytes& bytes, std::size_t from) {
 
 // A packet of DEVID 1, CFGID 2, CFGVer 1 around these data bytes.
 Bytes packetAround(const Bytes& data) {
-    Bytes p = {1, 2, static_cast<std::uint8_t>(data.size() >> 8), static_cast<std::uint8_t>(data.size()), 1, 0, 0x77, 0x88};
-    p.insert(p.end(), data.begin(), data.end());
+    Bytes p(8 + data.size(), 0);
+    const std::uint8_t head[8] = {1, 2, static_cast<std::uint8_t>(data.size() >> 8), static_cast<std::uint8_t>(data.size()),
+                                  1, 0, 0x77, 0x88};
+    for (std::size_t i = 0; i < p.size(); ++i) p[i] = i < 8 ? head[i] : data[i - 8];
     p[5] = crc8(p, 8);
     return p;
 }
