@@ -5,7 +5,7 @@ set -euo pipefail
 
 # Native build and tests; the 32-bit Windows deliverables (i686); the 64-bit Windows test build (x86-64),
 # which runs under wine64 where the kernel cannot run 32-bit programs; Wine for both.
-packages=(cmake ninja-build g++ googletest libgtest-dev iproute2
+packages=(cmake ninja-build g++ googletest libgtest-dev iproute2 libxml2-dev
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
           wine wine64 wine32:i386)
