@@ -61,6 +61,7 @@ void CommandService::run() {
         for (const Request& request : requests) {
             recorder_.addPacket(request.raw);
             serve(request);
+            ++served_;
             const std::uint16_t closeAfter = model_.faults().closeAfter;
             if (closeAfter != 0 && ++served >= closeAfter) {
                 channel_.drop();
@@ -76,10 +77,13 @@ std::vector<Bytes> CommandService::replyWrites(std::uint8_t code, const Answer& 
     const Bytes reply = framePacket(code, payload, answer.status);
 
     std::vector<Bytes> writes;
-    for (std::uint16_t i = 0; i < faults.redundant; ++i)
-        writes.push_back(framePacket(static_cast<std::uint8_t>(code + 1), {}, 0));
-
     Bytes last;
+    for (std::uint16_t i = 0; i < faults.redundant; ++i) {
+        const Bytes other = framePacket(static_cast<std::uint8_t>(code + 1), {}, 0);
+        if (faults.together) last.insert(last.end(), other.begin(), other.end());
+        else writes.push_back(other);
+    }
+
     for (std::uint16_t i = 0; i < faults.noise; ++i) last.push_back(kNoise[i % sizeof kNoise]);
     if (faults.badChecksum && reply.size() > kHeader) {
         Bytes broken = reply;
@@ -88,8 +92,13 @@ std::vector<Bytes> CommandService::replyWrites(std::uint8_t code, const Answer& 
     }
     const std::size_t replyAt = last.size();
     last.insert(last.end(), reply.begin(), reply.end());
-    if (faults.split && reply.size() > kHeader) {
-        const std::size_t cut = replyAt + kHeader + (reply.size() - kHeader) / 2;
+    std::size_t cut = 0;
+    if (faults.splitAt != 0 && faults.splitAt < reply.size()) {
+        cut = replyAt + faults.splitAt;
+    } else if (faults.split && reply.size() > kHeader) {
+        cut = replyAt + kHeader + (reply.size() - kHeader) / 2;
+    }
+    if (cut != 0) {
         writes.emplace_back(last.begin(), last.begin() + static_cast<std::ptrdiff_t>(cut));
         writes.emplace_back(last.begin() + static_cast<std::ptrdiff_t>(cut), last.end());
     } else {
@@ -98,12 +107,28 @@ std::vector<Bytes> CommandService::replyWrites(std::uint8_t code, const Answer& 
     return writes;
 }
 
+void CommandService::noiseFor(std::uint32_t ms) {
+    constexpr std::uint32_t kEveryMs = 10;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (std::size_t at = 0; std::chrono::steady_clock::now() < end && model_.faults().noiseForMs != 0; ++at) {
+        const std::uint8_t chunk[] = {kNoise[at % sizeof kNoise], kNoise[(at + 3) % sizeof kNoise],
+                                      kNoise[(at + 5) % sizeof kNoise]};
+        if (!channel_.write(chunk, sizeof chunk) || !pause(kEveryMs)) return;
+    }
+}
+
 void CommandService::serve(const Request& request) {
     if (!request.checksumOk) return;  // a corrupted request is not answered
     const FaultPlan faults = model_.faults();
     if (faults.noReply) return;
+    if (faults.noiseForMs != 0) {
+        noiseFor(faults.noiseForMs);
+        return;
+    }
     const Answer answer = model_.answer(request);
-    if (faults.delayMs != 0 && !pause(faults.delayMs)) return;
+    const std::uint32_t late = faults.lateMs(request.code);
+    const std::uint32_t delay = late != 0 ? late : faults.delayMs;
+    if (delay != 0 && !pause(delay)) return;
 
     const std::vector<Bytes> writes = replyWrites(request.code, answer, faults);
     // Every write but the last is followed by the pause: the redundant replies, each on its

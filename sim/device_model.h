@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "sim/config_side.h"
 #include "sim/frame.h"
@@ -32,8 +33,24 @@ struct FaultPlan {
     std::uint32_t delayMs = 0;     // a slow device: the wait before each reply
     std::uint16_t longReply = 0;   // every reply carries this many payload bytes (up to 255): its
                                    // own, cut or filled up with '.'
-    std::uint32_t pauseMs = 100;   // the pause of split and redundant
+    std::uint32_t pauseMs = 100;   // the pause of split, splitAt and redundant
     std::uint16_t closeAfter = 0;  // network: the connection is dropped after this many commands
+    std::uint16_t splitAt = 0;     // each reply (with or without payload) in two writes, cut after
+                                   // this many of its bytes (2: inside the header), a pause between
+    bool together = false;         // the redundant replies go out in the same write as the reply
+    // Replies that come late: the milliseconds between a request of the code and its reply
+    // (meant to be longer than the library waits). The device answers nothing else meanwhile.
+    struct LateReply {
+        std::uint8_t code = 0;
+        std::uint32_t ms = 0;
+    };
+    std::vector<LateReply> late;
+    std::uint32_t noiseForMs = 0;  // instead of a reply: noise (never 0x10), a few bytes every
+                                   // 10 ms, for this long or until the fault is switched off
+
+    void setLate(std::uint8_t code, std::uint32_t ms);
+    // How late the reply to code comes; 0: not late.
+    std::uint32_t lateMs(std::uint8_t code) const;
 };
 
 struct DeviceConfig {
@@ -49,6 +66,7 @@ struct DeviceConfig {
     FaultPlan faults;
     Bytes dataAnswer;  // network: sent back for each chunk of raw data (none by default)
     ConfigSideOptions configSide;  // the configuration commands 0x17, 0x18, 0x1A, when enabled
+    bool dataClose = false;  // network: the device closes the data connection after each answer
 };
 
 // The device's behaviour. Thread-safe.

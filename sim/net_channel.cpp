@@ -81,6 +81,7 @@ void DataService::start() {
             if (n <= 0) continue;
             recorder_.addBytes(buffer, static_cast<std::size_t>(n));
             if (!answer_.empty()) channel_.write(answer_.data(), answer_.size());
+            if (closeAfterAnswer_) channel_.drop();
         }
     });
 }

@@ -12,7 +12,8 @@ SimDevice::SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control, 
         configSide_->install(model_);
     }
     if (data_) {
-        dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, model_.config().dataAnswer);
+        const DeviceConfig config = model_.config();
+        dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, config.dataAnswer, config.dataClose);
     }
 }
 
@@ -40,6 +41,11 @@ SimDevice* Simulator::addNetDevice(DeviceConfig config, const platform::Ipv4Endp
     for (int attempt = 0; attempt < 20; ++attempt) {
         auto data = TcpChannel::listen(at);
         if (!data) return nullptr;
+        // The control channel is at P + 100, which must be a port too.
+        if (data->port() > 65535 - 100) {
+            if (at.port != 0) return nullptr;
+            continue;
+        }
         platform::Ipv4Endpoint control = at;
         control.port = static_cast<std::uint16_t>(data->port() + 100);
         auto controlChannel = TcpChannel::listen(control);

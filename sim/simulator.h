@@ -32,6 +32,9 @@ public:
     void setFaults(const FaultPlan& faults) { model_.setFaults(faults); }
     // The configuration side, when the device was configured with one; null otherwise.
     ConfigSide* configSide() { return configSide_.get(); }
+    // Requests dealt with so far: the reply to received().packets()[i] has gone out once
+    // served() > i.
+    std::size_t served() const { return commands_.served(); }
 
     // Network devices: the path "a.b.c.d:P" (data at P, control at P + 100), the raw data
     // received on the data channel, and the channels themselves (for their switches).

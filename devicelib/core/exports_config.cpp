@@ -25,9 +25,8 @@ constexpr std::int32_t kNoDevice = -1;
 // The model for one export call, or none (with a line) while another call holds it.
 class ConfigClaim {
 public:
-    explicit ConfigClaim(const char16_t* function) : model_(theApp().devCfg.get()) {
-        if (model_ == nullptr) return;
-        lock_ = std::unique_lock<std::mutex>(model_->busy(), std::try_to_lock);
+    explicit ConfigClaim(const char16_t* function)
+        : model_(&theApp().devCfg), lock_(model_->busy(), std::try_to_lock) {
         if (!lock_.owns_lock()) theLog().funcLine(function, u"Config Busy\r\n");
     }
     CDevCfgXml* model() const { return lock_.owns_lock() ? model_ : nullptr; }

@@ -38,10 +38,12 @@ void CLogFile::freeTextBuffer() {
     fill_ = 0;
 }
 
+bool CLogFile::fitsInRest(std::size_t length) const { return length + 1 <= kTextCapacity - fill_; }
+
 // Copies text to the fill position when it fits whole together with a terminating zero, as the
 // bounded formatting functions require; otherwise leaves the position where it was.
 bool CLogFile::appendIfFits(const std::u16string& text) {
-    if (text.size() + 1 > kTextCapacity - fill_) return false;
+    if (!fitsInRest(text.size())) return false;
     std::memcpy(text_.get() + fill_, text.data(), text.size() * sizeof(char16_t));
     fill_ += static_cast<std::uint32_t>(text.size());
     text_[fill_] = 0;
@@ -105,19 +107,20 @@ void CLogFile::setLogRecord(const char16_t* text, std::int32_t newLine, std::int
             stamp = logTimeStamp();
             if (stamp.size() >= 32) return;  // the stamp did not fit its buffer
         }
-        const std::uint32_t textLength =
-            static_cast<std::uint32_t>(wideLength(text, kRecordCapacity));
-        const std::uint32_t needed =
-            static_cast<std::uint32_t>(stamp.size()) + textLength + (newLine != 0 ? 2 : 0);
+        // The line in the text buffer is the whole text: only the record buffer counts at most
+        // 4,096 characters (and so refuses a longer text).
+        const std::u16string line =
+            stamp + std::u16string(text) + (newLine != 0 ? std::u16string(u"\r\n") : std::u16string());
         if (text_) {
-            if (fill_ + needed > kTextCapacity) logFlush();
-            std::u16string line = stamp + std::u16string(text, textLength);
-            if (newLine != 0) line += u"\r\n";
+            // A line that does not fit in the rest of the buffer (with its terminator) goes in after
+            // a flush; one longer than the whole buffer never fits and is dropped.
+            if (!fitsInRest(line.size())) logFlush();
             appendIfFits(line);
         }
         if (!stamp.empty())
             appendRecord(stamp.c_str(), static_cast<std::uint32_t>(stamp.size()), 0);
-        if (textLength != 0) appendRecord(text, textLength, newLine != 0 ? 2 : 0);
+        const std::uint32_t recordLength = static_cast<std::uint32_t>(wideLength(text, kRecordCapacity));
+        if (recordLength != 0) appendRecord(text, recordLength, newLine != 0 ? 2 : 0);
     }
     if (flush != 0) logFlush();
 }

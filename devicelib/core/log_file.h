@@ -71,6 +71,7 @@ public:
 
 private:
     void appendText(const std::u16string& text, bool stamped);
+    bool fitsInRest(std::size_t length) const;  // length characters and a terminating zero
     bool appendIfFits(const std::u16string& text);
 
     platform::RecursiveLock lock_;

@@ -7,7 +7,11 @@ namespace tavrin {
 std::optional<platform::Ipv4Endpoint> parseNetAddress(const char16_t* text) {
     if (text == nullptr) return std::nullopt;
     // Read as the format "%d.%d.%d.%d:%d" is scanned: fields are taken while they match.
+    // An address number keeps its low 8 bits (arithmetic modulo 2^32 keeps them exact); the port
+    // must be a TCP port as written: a negative one, or one above 65535, is refused rather than
+    // wrapped to another port.
     std::uint32_t fields[5] = {};
+    bool outOfRange[5] = {};
     int count = 0;
     const char16_t* p = text;
     while (count < 5) {
@@ -21,10 +25,16 @@ std::optional<platform::Ipv4Endpoint> parseNetAddress(const char16_t* text) {
         if (*p == u'-' || *p == u'+') negative = *p++ == u'-';
         if (*p < u'0' || *p > u'9') break;
         std::uint32_t v = 0;
-        while (*p >= u'0' && *p <= u'9') v = v * 10u + static_cast<std::uint32_t>(*p++ - u'0');
+        bool big = false;
+        while (*p >= u'0' && *p <= u'9') {
+            v = v * 10u + static_cast<std::uint32_t>(*p++ - u'0');
+            if (v > kMaxTcpPort) big = true;
+        }
+        outOfRange[count] = big || (negative && v != 0);
         fields[count++] = negative ? 0u - v : v;
     }
     if (count != 4 && count != 5) return std::nullopt;
+    if (count == 5 && outOfRange[4]) return std::nullopt;
     platform::Ipv4Endpoint e;
     for (int i = 0; i < 4; ++i) e.address[i] = static_cast<std::uint8_t>(fields[i] & 0xFF);
     e.port = count == 5 ? static_cast<std::uint16_t>(fields[4]) : 0;

@@ -12,8 +12,13 @@
 
 namespace tavrin {
 
+inline constexpr std::uint32_t kMaxTcpPort = 65535;
+// The control channel of a network device is at its data port + 100.
+inline constexpr std::uint16_t kControlPortOffset = 100;
+
 // "a.b.c.d:port" or "a.b.c.d": four or five decimal fields; each address number keeps its low
-// 8 bits, a missing port is 0. Nothing for any other text.
+// 8 bits, a missing port is 0. Nothing for any other text, and nothing for a port outside
+// 0..65535 (it is not wrapped into range).
 std::optional<platform::Ipv4Endpoint> parseNetAddress(const char16_t* text);
 
 // The 6-byte discovery request: a command packet 0x40 with the payload 0x01, and a zero byte.

@@ -1,10 +1,15 @@
-// The search for network devices: one discovery request, then the replies that arrive until
-// 2000 ms pass without one, written as a list of device paths.
+// The search for network devices: one discovery request, then the replies that arrive, written
+// as a list of device paths. The list ends when 2000 ms pass without a valid reply (a datagram
+// that is not one does not extend the wait), and in any case 10 s after the request.
 #pragma once
 
 #include <cstdint>
 
 namespace tavrin {
+
+// How long the search waits for the next valid reply, and how long it may last in all.
+inline constexpr std::int32_t kSearchQuietMs = 2000;
+inline constexpr std::int32_t kSearchLimitMs = 10000;
 
 // Fills buffer (capacity *size wide characters) with the device paths found, each with its
 // terminator, and a closing empty string when room is left; *size receives the characters used.

@@ -1,5 +1,6 @@
 #include "devicelib/ports/net_port.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -18,8 +19,6 @@ constexpr const char16_t* kUdp = u"CNetPort::UDP_IOCtrl";
 constexpr int kWatchIntervalMs = 1000;
 constexpr auto kThreadStopWait = std::chrono::milliseconds(5000);
 constexpr auto kThreadLeaveWait = std::chrono::milliseconds(2000);
-constexpr int kUdpWaitMs = 2000;
-constexpr std::uint16_t kControlPortOffset = 100;
 }  // namespace
 
 CNetPort::CNetPort(std::uint16_t portType) : CBPort(portType), link_(std::make_shared<Link>()) {}
@@ -53,13 +52,18 @@ bool CNetPort::mkNetConnect(const char16_t* address) {
     if (address != nullptr) {
         auto remote = parseNetAddress(address);
         if (!remote) return false;
-        if (portType_ == PORT_NET_CTRL) remote->port = static_cast<std::uint16_t>(remote->port + kControlPortOffset);
+        if (portType_ == PORT_NET_CTRL) {
+            // A data port whose control channel would lie past 65535 names no device.
+            if (remote->port > kMaxTcpPort - kControlPortOffset) return false;
+            remote->port = static_cast<std::uint16_t>(remote->port + kControlPortOffset);
+        }
         std::lock_guard<std::mutex> guard(link_->lock);
         link_->remote = *remote;
     }
     bool startThread = false;
     {
         std::lock_guard<std::mutex> guard(link_->lock);
+        if (closeStarted_) return false;  // a channel being closed does not connect again
         if (!link_->socket) {
             int error = 0;
             link_->socket = platform::tcpSocket(&error);
@@ -172,11 +176,26 @@ void CNetPort::tellThreadToLeave(std::unique_lock<std::mutex>& lock) {
     lock.lock();
 }
 
+// The first step of a close: the sending side is shut, so that the device sees the end of the
+// stream and its answering close ends the transmit thread; where that cannot be done the thread is
+// told to stop. The close then waits for the thread until 5000 ms after this step.
+void CNetPort::startClosing() {
+    std::shared_ptr<platform::Socket> socket;
+    {
+        std::lock_guard<std::mutex> guard(link_->lock);
+        if (closeStarted_) return;
+        closeStarted_ = std::chrono::steady_clock::now();
+        socket = link_->socket;
+    }
+    if (socket && !socket->shutdown()) link_->stop.store(1);
+}
+
 std::int32_t CNetPort::closePort() {
     CLogFile& log = theLog();
-    if (auto socket = currentSocket(); socket && !socket->shutdown()) link_->stop.store(1);
+    startClosing();
 
     std::unique_lock<std::mutex> lock(link_->lock);
+    const auto stopBy = *closeStarted_ + kThreadStopWait;
     if (link_->threadRunning && theApp().detaching.load()) {
         // The library is leaving the process: the thread is told to go at once, and its end
         // is awaited as far as the system allows while it unloads the library.
@@ -187,7 +206,7 @@ std::int32_t CNetPort::closePort() {
         lock.lock();
     } else if (link_->threadRunning) {
         auto ended = [this] { return !link_->threadRunning; };
-        if (link_->threadEnded.wait_for(lock, kThreadStopWait, ended)) {
+        if (link_->threadEnded.wait_until(lock, stopBy, ended)) {
             lock.unlock();
             log.funcLine(kClose, u"trasmThread normal end \r\n");
         } else {
@@ -201,6 +220,7 @@ std::int32_t CNetPort::closePort() {
         lock.lock();
     }
     link_->socket.reset();
+    closeStarted_.reset();
     lock.unlock();
     if (thread_.joinable()) thread_.join();
     opened_ = 0;
@@ -212,6 +232,29 @@ std::int32_t CNetPort::isPortOpen() { return link_->state.load() == 2 ? 1 : 0; }
 void CNetPort::abortTransfers() {
     auto socket = currentSocket();
     abortTransfersOn(socket ? socket->native() : platform::kNoHandle);
+    // The device is being closed: this channel's close starts now, together with the device's
+    // other channel, so that the two waits for their transmit threads run at the same time.
+    startClosing();
+}
+
+std::int32_t CNetPort::drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (opened_ == 0 || !isPortOpen() || !ensureEvent(readEvent_) || aborted()) return 0;
+    auto socket = currentSocket();
+    if (!socket) return 0;
+    if (length == 0) return 1;
+    platform::SocketTransfer transfer(*socket, nullptr, readEvent_);
+    if (!transfer.resetEvent()) return 0;
+    switch (transfer.start(false, buffer, length, count)) {
+    case platform::IoStart::Completed: return 1;  // 0 bytes: the device has closed its side
+    case platform::IoStart::Pending:
+        // Nothing is waiting: the receive is not left behind.
+        transfer.cancelAndAwait();
+        if (count != nullptr) *count = 0;
+        return 1;
+    case platform::IoStart::Failed: break;
+    }
+    return 0;
 }
 
 std::int32_t CNetPort::netTransfer(std::uint8_t direction, void* overlapped, void* buffer,
@@ -219,7 +262,7 @@ std::int32_t CNetPort::netTransfer(std::uint8_t direction, void* overlapped, voi
     if (opened_ == 0) return 0;
     if (link_->state.load() != 2 && !mkNetConnect(nullptr)) return 0;
     platform::IoEvent& event = direction == 1 ? writeEvent_ : readEvent_;
-    if (overlapped == nullptr && !ensureEvent(event)) return 0;
+    if (!ensureEvent(event)) return 0;  // with the caller's block too: it also makes the abort event
     return netIOAccess(direction, overlapped, event, buffer, length, count,
                        direction == 1 ? writeTimeout_ : readTimeout_)
                ? 1
@@ -244,7 +287,7 @@ bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::I
     if (!isPortOpen()) return false;
     auto socket = currentSocket();  // held for the whole transfer
     if (!socket) return false;
-    platform::SocketTransfer transfer(*socket, overlapped, event);
+    platform::SocketTransfer transfer(*socket, overlapped, event, abortEvent());
     CLogFile& log = theLog();
     if (!transfer.resetEvent()) {
         log.funcLine(kNetIo, u"ResetEvent Fail\r\n");
@@ -259,12 +302,12 @@ bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::I
     case platform::IoWait::TimedOut: log.funcLine(kNetIo, u"timeout\r\n"); break;
     case platform::IoWait::Other: log.funcLine(kNetIo, u"Fail 0x%x\r\n", code); break;
     }
-    transfer.cancelAndAwait();
-    if (count != nullptr) *count = 0;
-    return false;
+    // A transfer that completed before the cancel took hold is done: its bytes are not lost.
+    return transfer.cancelAndAwait(count);
 }
 
-std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* size, std::uint16_t direction) {
+std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* size, std::uint16_t direction,
+                                  std::int32_t waitMs) {
     CLogFile& log = theLog();
     int error = 0;
     if (!udp_.valid()) {
@@ -291,20 +334,22 @@ std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* s
 
     std::uint8_t datagram[512];
     std::uint32_t moved = 0;
+    // The send always has its 2000 ms; a receive waits as long as the search still may.
+    const int wait = direction == 1 ? kUdpWaitMs : std::max<std::int32_t>(waitMs, 0);
     platform::UdpSocket::Outcome outcome;
     if (direction == 1) {
         platform::Ipv4Endpoint to = searchAddress_;
         to.port = udpPort_;
         outcome = udp_.sendTo(kDiscoveryRequest.data(), static_cast<std::uint32_t>(kDiscoveryRequest.size()), to,
-                              &moved, kUdpWaitMs, &error);
+                              &moved, wait, &error);
     } else {
-        outcome = udp_.receiveFrom(datagram, sizeof datagram, &moved, nullptr, kUdpWaitMs, &error);
+        outcome = udp_.receiveFrom(datagram, sizeof datagram, &moved, nullptr, wait, &error);
     }
     switch (outcome) {
     case platform::UdpSocket::Outcome::Done: break;
     case platform::UdpSocket::Outcome::IoFailed: log.funcLine(kUdp, u"IO fail(%d)\r\n", error); return -1;
     case platform::UdpSocket::Outcome::TimedOut:
-        log.funcLine(kUdp, u"WSAWaitForMultipleEvents Timeout(%d) \r\n", kUdpWaitMs);
+        log.funcLine(kUdp, u"WSAWaitForMultipleEvents Timeout(%d) \r\n", wait);
         return -4;
     case platform::UdpSocket::Outcome::WaitFailed:
         log.funcLine(kUdp, u"WSAWaitForMultipleEvents failed(%d)\r\n", error);

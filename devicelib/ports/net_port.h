@@ -6,10 +6,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "devicelib/ports/b_port.h"
@@ -28,9 +30,16 @@ public:
                            void* overlapped) override;
     std::int32_t openPort(const char16_t* path, std::uint16_t openFlag) override;
     std::int32_t openPort(const _DEVOPEN_INFO* info, std::uint16_t openFlag) override;
+    // Shuts the sending side and waits for the transmit thread until 5000 ms after that (a thread
+    // still running then is told to leave); the socket goes.
     std::int32_t closePort() override;
     std::int32_t isPortOpen() override;
+    // The device is being closed: the running transfer ends, and the close of the connection
+    // starts here already, so that a device's two channels wait for their threads at once and
+    // the later closePort of either waits only for what is left of the 5000 ms.
     void abortTransfers() override;
+    // What has arrived on the connection; false when it is not connected.
+    std::int32_t drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) override;
 
     // Stores the address (when a text is given) and makes sure a socket and a transmit thread
     // exist; false for a malformed text or when no socket can be made.
@@ -44,9 +53,11 @@ public:
     // The device search's UDP exchange. direction 1 sends the discovery request to the search
     // address; 0 receives one reply and writes its device path into text (capacity *size wide
     // characters; on success *size becomes its length + 1). 0 success, -1 socket or I/O failure,
-    // -3 not a valid reply or too long for the text, -4 nothing within 2000 ms.
+    // -3 not a valid reply or too long for the text, -4 nothing within waitMs (2000 ms unless
+    // the search asks for less: what is left of its own time).
+    static constexpr std::int32_t kUdpWaitMs = 2000;
     std::int32_t UDP_IOCtrl(std::int32_t ignored, char16_t* text, std::uint32_t* size,
-                            std::uint16_t direction);
+                            std::uint16_t direction, std::int32_t waitMs = kUdpWaitMs);
     void setUdpPort(std::uint16_t port) { udpPort_ = port; }
     void setSearchAddress(const platform::Ipv4Endpoint& to) { searchAddress_ = to; }
 
@@ -72,6 +83,7 @@ private:
 
     static void transmitThread(std::shared_ptr<Link> link);
     void tellThreadToLeave(std::unique_lock<std::mutex>& lock);
+    void startClosing();
     std::shared_ptr<platform::Socket> currentSocket();
     std::int32_t netTransfer(std::uint8_t direction, void* overlapped, void* buffer,
                              std::uint32_t length, std::uint32_t* count);
@@ -79,6 +91,9 @@ private:
     std::shared_ptr<Link> link_;
     std::thread thread_;
     std::int32_t opened_ = 0;
+    // When the close began (the sending side was shut); none while the port is not closing.
+    // Guarded by the link's lock.
+    std::optional<std::chrono::steady_clock::time_point> closeStarted_;
     platform::UdpSocket udp_;
     std::uint16_t udpPort_ = 0;
     platform::Ipv4Endpoint searchAddress_ = {{255, 255, 255, 255}, 0};

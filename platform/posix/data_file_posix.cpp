@@ -30,7 +30,7 @@ private:
 };
 
 int openLocked(const std::u16string& path, int flags) {
-    const std::string p = posix::toUtf8(path.c_str(), path.size());
+    const std::string p = posix::toUtf8(path.c_str());  // empty: not well-formed
     if (p.empty()) return -1;
     const int fd = ::open(p.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd < 0) return -1;

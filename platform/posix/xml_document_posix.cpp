@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/posix/text_posix.h"
+#include "platform/text_utf.h"
 #include "platform/xml_document.h"
 
 namespace tavrin::platform {
@@ -110,7 +111,7 @@ private:
 class PosixXmlDocument final : public XmlDocument {
 public:
     bool loadFile(const std::u16string& path) override {
-        std::ifstream in(posix::toUtf8(path.c_str(), path.size()), std::ios::binary);
+        std::ifstream in(posix::toUtf8(path.c_str()), std::ios::binary);  // strict: "" opens nothing
         if (!in) return false;
         std::string bytes;
         char chunk[4096];
@@ -124,7 +125,7 @@ public:
 
     bool loadText(const std::u16string& text) override {
         // Already decoded: a declared encoding does not apply any more.
-        return parse(posix::toUtf8(text.c_str(), text.size()), "UTF-8", kParseOptions | XML_PARSE_IGNORE_ENC);
+        return parse(utf::utf16ToUtf8Lossy(text), "UTF-8", kParseOptions | XML_PARSE_IGNORE_ENC);
     }
 
     std::unique_ptr<XmlNode> documentElement() const override {

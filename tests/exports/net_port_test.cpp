@@ -9,6 +9,7 @@
 #include "devicelib/ports/net_address.h"
 #include "tests/support/device_fixture.h"
 #include "tests/support/net_device.h"
+#include "tests/support/udp_flooder.h"
 
 namespace tavrin::test {
 namespace {
@@ -167,19 +168,119 @@ TEST_F(NetPortTest, CloseEndsTheThreadWhenTheDeviceAnswersTheShutdown) {
     EXPECT_FALSE(logHas(log, u"trasmThread Terminiate"));
 }
 
-TEST_F(NetPortTest, CloseIsBoundedWhenTheDeviceNeverAnswersTheShutdown) {
+// The device sent bytes nobody read and closed: its close waits for them to be read, but a close
+// of the device by the caller does not.
+TEST_F(NetPortTest, CloseIsQuickWhenTheDeviceLeftBytesUnreadAndHungUp) {
     NetDevice dev;
     ASSERT_TRUE(dev.valid());
     const std::int32_t h = open(dev.path(), PORT_NET_DATA, MODE_DATA);
-    auto data = dev.dataListener().accept(3000);  // held open, never closed
+    auto data = dev.dataListener().accept(3000);
     ASSERT_NE(data, nullptr);
     ASSERT_TRUE(writeWhenConnected(h, "x"));
+    EXPECT_EQ(NetDevice::readSome(*data, 1, 2000), "x");  // so that the device's close is a plain one
+    ASSERT_TRUE(data->write("never read", 10));
+    data->close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto start = Clock::now();
     EXPECT_EQ(lib_->CloseDev(h), 1);
-    const long long took = msSince(start);
-    EXPECT_GE(took, 4900);
-    EXPECT_LT(took, 8000);
-    EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::closePort : trasmThread Terminiate \r\n"));
+    EXPECT_LT(msSince(start), 2500);
+    EXPECT_FALSE(logHas(flushLog(), u"trasmThread Terminiate"));
+}
+
+TEST_F(NetPortTest, CloseIsBoundedWhenTheDeviceNeverAnswersTheShutdown) {
+    // A channel whose device holds the connection open waits 5000 ms for its thread and then
+    // tells it to leave; a device's two channels wait at the same time, so closing it takes
+    // about 5 s, not 5 s per channel. Each channel logs its own end.
+    struct Case {
+        const char* what;
+        std::uint16_t mode;
+        bool dataAnswers;  // the data channel's device closes when the library shuts its side
+        std::size_t terminated;
+    };
+    const Case cases[] = {
+        {"data channel only", MODE_DATA, false, 1},
+        {"both channels, neither answers", MODE_DATA | MODE_CTRL, false, 2},
+        {"both channels, only the data channel answers", MODE_DATA | MODE_CTRL, true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(lib_->OpenLog(exportText(logFile_).c_str()), 1);  // a log of this case's own
+        NetDevice dev;
+        ASSERT_TRUE(dev.valid());
+        const std::int32_t h = open(dev.path(), PORT_NET_DATA, c.mode);
+        ASSERT_EQ(h, 0);
+        auto data = dev.dataListener().accept(3000);  // held open, never closed
+        ASSERT_NE(data, nullptr);
+        std::unique_ptr<platform::TcpStream> control;
+        if ((c.mode & MODE_CTRL) != 0) {
+            control = dev.controlListener().accept(3000);
+            ASSERT_NE(control, nullptr);
+        }
+        ASSERT_TRUE(writeWhenConnected(h, "x"));
+        std::thread answer;
+        if (c.dataAnswers) {
+            answer = std::thread([&] {
+                char buf[16];
+                while (data->read(buf, sizeof buf, 50) >= 0) {
+                }
+                data->close();
+            });
+        }
+        const auto start = Clock::now();
+        EXPECT_EQ(lib_->CloseDev(h), 1);
+        const long long took = msSince(start);
+        if (answer.joinable()) answer.join();
+        EXPECT_GE(took, 4900);
+        EXPECT_LT(took, 8000);
+        const std::string log = flushLog();
+        EXPECT_EQ(logCount(log, u"#CNetPort::closePort : trasmThread Terminiate \r\n"), c.terminated);
+        EXPECT_FALSE(logHas(log, u"trasmThread no end"));
+    }
+}
+
+TEST_F(NetPortTest, PortsOutsideTheTcpRangeAreRefusedNotWrapped) {
+    // The control channel is at the data port + 100: a path whose control port would pass 65535
+    // is refused wherever that channel is opened. Each refusal logs the line of the channel that
+    // could not be opened (none for the second channel of a branch), then the open's failure.
+    const char16_t* const dataFails = u"#dllFunc_OpenDev : 打 开 数 据 口 失 败(0x401)\r\n";
+    const char16_t* const controlFails = u"#dllFunc_OpenDev : 打 开 控 制 口 失 败(0x402)\r\n";
+    struct Case {
+        const char16_t* path;
+        std::uint16_t type;
+        std::uint16_t mode;
+        bool opens;
+        const char16_t* channelLine;  // the branch's line, when it has one
+        const char16_t* failedLine;   // names the type of the last channel tried
+    };
+    const char16_t* const failed401 = u"#dllFunc_OpenDev : 打 开 设 备(401) 失 败\r\n";
+    const char16_t* const failed402 = u"#dllFunc_OpenDev : 打 开 设 备(402) 失 败\r\n";
+    const Case cases[] = {
+        {u"127.0.0.1:65536", PORT_NET_DATA, MODE_DATA, false, dataFails, failed401},
+        {u"127.0.0.1:70000", PORT_NET_CTRL, MODE_CTRL, false, controlFails, failed402},
+        {u"127.0.0.1:4294967396", PORT_NET_DATA, MODE_DATA, false, dataFails, failed401},  // 2^32 + 100
+        {u"127.0.0.1:-1", PORT_NET_DATA, MODE_DATA, false, dataFails, failed401},
+        {u"127.0.0.1:65436", PORT_NET_CTRL, MODE_CTRL, false, controlFails, failed402},
+        {u"127.0.0.1:65436", PORT_NET_CTRL, MODE_DATA | MODE_CTRL, false, controlFails, failed402},
+        {u"127.0.0.1:65436", PORT_NET_DATA, MODE_DATA | MODE_CTRL, false, nullptr, failed402},
+        {u"127.0.0.1:65436", PORT_NET_DATA, MODE_DATA, true, nullptr, nullptr},  // no control channel asked for
+        {u"127.0.0.1:65435", PORT_NET_DATA, MODE_DATA | MODE_CTRL, true, nullptr, nullptr},  // control at 65535
+        {u"127.0.0.1:65535", PORT_NET_DATA, MODE_DATA, true, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.path, c.path + std::char_traits<char16_t>::length(c.path)) + " type " +
+                     std::to_string(c.type) + " mode " + std::to_string(c.mode));
+        ASSERT_EQ(lib_->OpenLog(exportText(logFile_).c_str()), 1);
+        const std::int32_t h = open(c.path, c.type, c.mode);
+        EXPECT_EQ(h, c.opens ? 0 : -1);
+        if (h >= 0) {
+            EXPECT_EQ(lib_->CloseDev(h), 1);
+        }
+        const std::string log = flushLog();
+        EXPECT_EQ(logCount(log, failed401), c.failedLine == failed401 ? 1u : 0u);
+        EXPECT_EQ(logCount(log, failed402), c.failedLine == failed402 ? 1u : 0u);
+        EXPECT_EQ(logCount(log, dataFails), c.channelLine == dataFails ? 1u : 0u);
+        EXPECT_EQ(logCount(log, controlFails), c.channelLine == controlFails ? 1u : 0u);
+    }
 }
 
 // The search: devices answer on their own loopback address, which the settings name as the
@@ -276,6 +377,7 @@ TEST_F(NetSearchTest, NoAnswerGivesAnEmptyList) {
     EXPECT_EQ(count, 0u);
     EXPECT_TRUE(paths.empty());
     EXPECT_EQ(size, 1u);  // only the closing empty string
+    EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::UDP_IOCtrl : WSAWaitForMultipleEvents Timeout(2000) \r\n"));
 }
 
 TEST_F(NetSearchTest, AReplyThatDoesNotFitIsSkipped) {
@@ -287,6 +389,45 @@ TEST_F(NetSearchTest, AReplyThatDoesNotFitIsSkipped) {
     ASSERT_EQ(paths.size(), 1u);
     EXPECT_EQ(paths[0], u"127.0.0.2:9100");
     EXPECT_EQ(size, 16u);
+}
+
+TEST_F(NetSearchTest, JunkDoesNotKeepTheSearchGoingButEachValidReplyDoes) {
+    // Junk every 5 ms for up to 8 s, and two valid replies 600 ms and 1600 ms after the start:
+    // the list takes both and ends 2000 ms after the second, while the junk still arrives.
+    UdpFlooder flood(port_, {{600, reply({{10, 0, 0, 1}, 101})}, {1600, reply({{10, 0, 0, 2}, 102})}}, 5, 8000, 2000);
+    ASSERT_TRUE(flood.valid());
+    std::uint32_t count = 0, size = 0;
+    const auto start = Clock::now();
+    const auto paths = search(200, &count, &size);
+    const long long took = msSince(start);
+    const std::size_t junkDuringSearch = flood.junkSent();
+    flood.stop();
+    EXPECT_EQ(count, 2u);
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_EQ(paths[0], u"10.0.0.1:101");
+    EXPECT_EQ(paths[1], u"10.0.0.2:102");
+    EXPECT_GE(took, 3300);  // the second reply gave the search another 2000 ms
+    EXPECT_LT(took, 5500);  // the junk did not
+    EXPECT_GT(junkDuringSearch, 50u);
+}
+
+TEST_F(NetSearchTest, ASearchEndsTenSecondsAfterItStartedWhateverArrives) {
+    // A device that answers again and again (every 150 ms for up to 14 s) is listed each time,
+    // but the search stops at its upper bound.
+    std::vector<UdpFlooder::Timed> replies;
+    for (int at = 0; at < 14000; at += 150) replies.push_back({at, reply({{10, 0, 0, 7}, 7})});
+    UdpFlooder flood(port_, std::move(replies), 0, 14000, 200);
+    ASSERT_TRUE(flood.valid());
+    std::uint32_t count = 0, size = 0;
+    const auto start = Clock::now();
+    const auto paths = search(4096, &count, &size);
+    const long long took = msSince(start);
+    flood.stop();
+    EXPECT_GE(took, 9800);
+    EXPECT_LT(took, 12000);
+    EXPECT_GE(count, 20u);
+    EXPECT_EQ(paths.size(), count);
+    for (const auto& p : paths) EXPECT_EQ(p, u"10.0.0.7:7");
 }
 
 TEST_F(NetSearchTest, TwoSearchesAtOnceBothGetTheirSocket) {

@@ -17,6 +17,10 @@ public:
         for (int attempt = 0; attempt < 20 && !control_; ++attempt) {
             data_ = platform::TcpListener::listen(at);
             if (!data_) continue;
+            if (data_->port() > 65535 - 100) {  // no room for the control channel at P + 100
+                data_.reset();
+                continue;
+            }
             platform::Ipv4Endpoint ctrl = at;
             ctrl.port = static_cast<std::uint16_t>(data_->port() + 100);
             control_ = platform::TcpListener::listen(ctrl);

@@ -85,6 +85,12 @@ TEST(ToolCommandLine, RejectsBadLines) {
         {{"commands", "--log"}, "--log needs a FILE"},
         {{"send", "p", "CTRL_CMDSET_USERDAT", "0g"}, "bad hex data"},
         {{"send", "p", "CTRL_CMDSET_USERDAT", longData}, "a command takes at most 255 data bytes"},
+        // What the library is given must be well-formed UTF-8: a decoded overlong zero would cut
+        // the path short, a lone surrogate would name another file.
+        {{"info", "lp\xC0\x80X"}, "PATH is not valid UTF-8"},
+        {{"write", "dev\xED\xA0\x80", "job.prn"}, "PATH is not valid UTF-8"},
+        {{"send", "p", "CTRL_CMDGET_MODEL\xF4\x90\x80\x80"}, "NAME is not valid UTF-8"},
+        {{"--log", "run\xE6\x89.log", "commands"}, "--log FILE is not valid UTF-8"},
     };
     for (const auto& c : cases) {
         const std::string error = parseCommandLine(c.args).error;

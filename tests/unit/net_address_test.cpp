@@ -17,7 +17,13 @@ TEST(NetAddress, DevicePathTexts) {
         {u"127.0.0.1", true, 127, 0, 0, 1, 0},          // no port: 0
         {u"10.0.0.1:abc", true, 10, 0, 0, 1, 0},        // a port that is not a number is missing
         {u"256.1.2.259:80", true, 0, 1, 2, 3, 80},      // low 8 bits of each number
-        {u"1.2.3.4:70000", true, 1, 2, 3, 4, 70000 & 0xFFFF},
+        {u"1.2.3.4:65535", true, 1, 2, 3, 4, 65535},
+        {u"1.2.3.4:0", true, 1, 2, 3, 4, 0},
+        {u"1.2.3.4:65536", false, 0, 0, 0, 0, 0},  // a port is not wrapped into range
+        {u"1.2.3.4:70000", false, 0, 0, 0, 0, 0},
+        {u"1.2.3.4:4294967396", false, 0, 0, 0, 0, 0},  // 2^32 + 100, not 100
+        {u"1.2.3.4:-1", false, 0, 0, 0, 0, 0},
+        {u"4294967297.2.3.4:80", true, 1, 2, 3, 4, 80},  // an address number still keeps its low 8 bits
         {u"1.2.3", false, 0, 0, 0, 0, 0},
         {u"a.b.c.d:80", false, 0, 0, 0, 0, 0},
         {u"1.2.x.4:80", false, 0, 0, 0, 0, 0},

@@ -1,6 +1,9 @@
 #include "cli.h"
 
 #include <cstdio>
+#include <utility>
+
+#include "platform/text_utf.h"
 
 namespace tavrin::cli {
 namespace {
@@ -81,31 +84,6 @@ Bytes withoutTrailingZeros(const Bytes& bytes) {
 }
 
 bool printable(std::uint8_t b) { return b >= 0x20 && b < 0x7F; }
-
-// The length of a UTF-8 sequence from its first byte; 0 for a byte that cannot start one.
-std::size_t sequenceLength(unsigned char lead) {
-    if (lead < 0x80) return 1;
-    if ((lead & 0xE0) == 0xC0) return 2;
-    if ((lead & 0xF0) == 0xE0) return 3;
-    if ((lead & 0xF8) == 0xF0) return 4;
-    return 0;
-}
-
-// The code point of the sequence of this length at the start of text; nothing when it is cut
-// short, malformed, longer than needed, a surrogate or beyond U+10FFFF.
-std::optional<char32_t> decodeSequence(std::string_view text, std::size_t length) {
-    static const char32_t leadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    static const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (length == 0 || length > text.size()) return std::nullopt;
-    char32_t code = static_cast<unsigned char>(text[0]) & leadBits[length];
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[k]);
-        if ((next & 0xC0) != 0x80) return std::nullopt;
-        code = code << 6 | (next & 0x3F);
-    }
-    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return std::nullopt;
-    return code;
-}
 
 std::optional<Command> commandNamed(std::string_view word) {
     if (word == "list") return Command::List;
@@ -224,8 +202,18 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
         inv.name = words[2].substr(0, eq);
         inv.value = words[2].substr(eq + 1);
     }
+    if (inv.command == Command::Send) inv.name = words[2];
+    // The library takes these as UTF-16: a text that is not well-formed UTF-8 would name something
+    // else. (FILE of write is opened by the tool itself, byte for byte.)
+    const std::pair<const std::string*, const char*> named[] = {
+        {&inv.path, "PATH"}, {&inv.name, "NAME"}, {&inv.value, "VALUE"}, {&inv.logFile, "--log FILE"}};
+    for (const auto& [text, what] : named) {
+        if (!utf::isWellFormed(*text)) {
+            r.error = std::string(what) + " is not valid UTF-8";
+            return r;
+        }
+    }
     if (inv.command == Command::Send) {
-        inv.name = words[2];
         const auto data = parseHex(std::vector<std::string>(words.begin() + 3, words.end()));
         if (!data) {
             r.error = "bad hex data (write bytes as pairs of digits: 01 02 ff or 0102ff)";
@@ -330,55 +318,9 @@ std::string progressText(std::uint64_t done, std::uint64_t total) {
     return std::to_string(percent) + "% (" + std::to_string(done) + " of " + std::to_string(total) + " bytes)";
 }
 
-std::u16string fromUtf8(std::string_view text) {
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const std::size_t length = sequenceLength(static_cast<unsigned char>(text[i]));
-        const auto code = decodeSequence(text.substr(i), length);
-        if (!code) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        if (*code >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((*code - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((*code - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(*code);
-        }
-        i += length;
-    }
-    return out;
-}
+std::u16string fromUtf8(std::string_view text) { return utf::utf8ToUtf16Lossy(text); }
 
-std::string toUtf8(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t code = text[i];
-        if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (code >= 0xD800 && code < 0xE000) {
-            code = 0xFFFD;  // a lone surrogate
-        }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | code >> 6);
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | code >> 12);
-            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | code >> 18);
-            out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
-}
+std::string toUtf8(std::u16string_view text) { return utf::utf16ToUtf8Lossy(text); }
 
 std::vector<std::u16string> splitPathList(const char16_t* list, std::size_t count) {
     std::vector<std::u16string> paths;

@@ -70,7 +70,8 @@ std::string displayText(const Bytes& bytes);
 // "45% (12345 of 27000 bytes)".
 std::string progressText(std::uint64_t done, std::uint64_t total);
 
-// UTF-8 and UTF-16; what cannot be converted becomes U+FFFD.
+// UTF-8 and UTF-16 for texts shown to people and logged, by the converter the library uses
+// (platform/text_utf.h); what cannot be converted becomes U+FFFD.
 std::u16string fromUtf8(std::string_view text);
 std::string toUtf8(std::u16string_view text);
 
