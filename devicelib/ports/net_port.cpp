@@ -243,14 +243,14 @@ std::int32_t CNetPort::drainInput(void* buffer, std::uint32_t length, std::uint3
     auto socket = currentSocket();
     if (!socket) return 0;
     if (length == 0) return 1;
-    platform::SocketTransfer transfer(*socket, nullptr, readEvent_);
+    platform::SocketTransfer transfer(*socket, nullptr, readEvent_, abortEvent());
     if (!transfer.resetEvent()) return 0;
     switch (transfer.start(false, buffer, length, count)) {
     case platform::IoStart::Completed: return 1;  // 0 bytes: the device has closed its side
     case platform::IoStart::Pending:
-        // Nothing is waiting: the receive is not left behind.
-        transfer.cancelAndAwait();
-        if (count != nullptr) *count = 0;
+        // Nothing is waiting: the receive is not left behind. Bytes that came in the meantime
+        // were received all the same, and count as drained.
+        if (!transfer.cancelAndAwait(count) && count != nullptr) *count = 0;
         return 1;
     case platform::IoStart::Failed: break;
     }
