@@ -1,8 +1,10 @@
-// libFuzzer target: a configuration description and a packet for it, through the model as the
-// exports use it (load, take the packet in, every item's line and value, set and pack).
+// A configuration description and a packet for it, through the model as the exports use it (load,
+// take the packet in, every item's line and value, set and pack): no text is written past its
+// buffer or reported longer than it, and a packet taken in is the one handed over.
 //
 // Input: 2 bytes (little-endian) n, then n bytes of description (in the thread's code page, as a
 // device hands it out), then the packet.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,9 +14,25 @@
 #include "devicelib/core/dev_app.h"
 #include "platform/code_page.h"
 #include "platform/xml_document.h"
+#include "tests/fuzz/fuzz_check.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace tavrin;
+namespace tavrin::fuzz {
+namespace {
+
+// Fills a text of capacity units and checks what the call says it wrote.
+template <typename Call>
+void fillText(std::uint16_t capacity, Call call) {
+    std::vector<char16_t> buffer(capacity + 1u, u'\xFFFF');
+    std::uint16_t size = capacity;
+    if (call(buffer.data(), &size)) {
+        FUZZ_CHECK(size <= capacity);
+    }
+    FUZZ_CHECK(buffer[capacity] == u'\xFFFF');  // nothing past the capacity
+}
+
+}  // namespace
+
+int configDescription(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     std::size_t n = static_cast<std::size_t>(data[0] | data[1] << 8);
     data += 2;
@@ -27,21 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const platform::XmlThreadScope com;
     CDevCfgXml model(theLog());  // the log has no text buffer here: its lines go nowhere
     if (!model.loadCfgXml(nullptr, text.c_str())) return 0;
-    model.takeCfgDat(packet.data(), packet.size());
+    if (model.takeCfgDat(packet.data(), packet.size())) {
+        const std::vector<std::uint8_t> taken = model.packetBytes();
+        FUZZ_CHECK(taken.size() == model.configLength() + std::size_t{8});
+        FUZZ_CHECK(std::equal(taken.begin(), taken.end(), packet.begin()));
+    }
 
-    char16_t small[16];
-    std::vector<char16_t> large(2048);
     for (std::uint16_t i = 0; i <= model.itemCount(); ++i) {
-        std::uint16_t s = sizeof small / sizeof small[0];
-        model.getItemFmt(i, small, &s);
-        s = static_cast<std::uint16_t>(large.size());
-        model.getItemFmt(i, large.data(), &s);
-        const CfgItem* item = model.item(i);
-        if (item == nullptr) continue;
-        s = sizeof small / sizeof small[0];
-        model.getItemVal(item->name, small, &s);
-        s = static_cast<std::uint16_t>(large.size());
-        model.getItemVal(item->name, large.data(), &s);
+        for (const std::uint16_t capacity : {std::uint16_t{16}, std::uint16_t{2048}}) {
+            fillText(capacity, [&](char16_t* b, std::uint16_t* s) { return model.getItemFmt(i, b, s); });
+            const CfgItem* item = model.item(i);
+            if (item == nullptr) continue;
+            fillText(capacity, [&](char16_t* b, std::uint16_t* s) { return model.getItemVal(item->name, b, s); });
+        }
     }
     if (const CfgItem* first = model.item(0)) {
         const std::u16string name(first->name);
@@ -53,3 +69,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!bytes.empty()) model.takeCfgDat(bytes.data(), bytes.size());
     return 0;
 }
+
+}  // namespace tavrin::fuzz
