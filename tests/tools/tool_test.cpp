@@ -91,6 +91,8 @@ TEST(ToolCommandLine, RejectsBadLines) {
         {{"write", "dev\xED\xA0\x80", "job.prn"}, "PATH is not valid UTF-8"},
         {{"send", "p", "CTRL_CMDGET_MODEL\xF4\x90\x80\x80"}, "NAME is not valid UTF-8"},
         {{"--log", "run\xE6\x89.log", "commands"}, "--log FILE is not valid UTF-8"},
+        {{"config", "p", "Name\xC0\x80=1"}, "NAME is not valid UTF-8"},
+        {{"config", "p", "Label=caf\xC3"}, "VALUE is not valid UTF-8"},
     };
     for (const auto& c : cases) {
         const std::string error = parseCommandLine(c.args).error;
