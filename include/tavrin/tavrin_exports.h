@@ -116,7 +116,8 @@ TAVRIN_FUNCTION(GetDevCfgInfo, 24, int32_t,
  * item takes the text, hexadecimal digits when its Tag has bit 1). With write set the packet goes
  * to the device (or "devCfg.dat") as well; a packet must have been read before. reserved: pass 0.
  * A name that matches no item changes nothing (1 without write). Returns 1 or 0; a value outside
- * the item's limits sends nothing. Logs a packet that fails its check after packing, the device's
+ * the item's limits (a number with MinVal 0 or more is first cut to its item's bits) is refused
+ * and nothing is sent. Logs a packet that fails its check after packing, the device's
  * answer to the write and a write that failed. */
 TAVRIN_FUNCTION(SetDevCfgInfo, 20, int32_t,
                 (int32_t hDev, const tavrin_wchar_t* name, const tavrin_wchar_t* value, int32_t reserved,
