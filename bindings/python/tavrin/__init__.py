@@ -82,6 +82,12 @@ FUNCTIONS = (
     ("SetLogRecord", ctypes.c_int32, (_text, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32)),
     ("GetLogRecord", _text, (_u32p, ctypes.c_int32)),
     ("CloseLog", None, ()),
+    # The firmware update: the module declares them for callers that drive an update with ctypes
+    # themselves (the _FW_INFO record and, on Linux, the _DFU_NOTIFY record of the public header).
+    ("OpenDfu", ctypes.c_int32, (ctypes.c_int32, _text, ctypes.c_void_p)),
+    ("CloseDfu", ctypes.c_int32, (ctypes.c_int32,)),
+    ("fwInfo", ctypes.c_int32, (ctypes.c_int32, ctypes.c_void_p, ctypes.c_int32)),
+    ("DFUStart", ctypes.c_int32, (ctypes.c_int32, ctypes.c_uint32)),
 )
 
 
