@@ -99,6 +99,9 @@ typedef struct _DEVACK_INFO {
     uint8_t ackCode; /* the device's acknowledge code (out); 0 when the reply carried data */
 } _DEVACK_INFO;
 
+/* The firmware file header record of dllFunc_fwInfo (declared with the firmware update). */
+struct _FW_INFO;
+
 #pragma pack(pop)
 
 /* The exported functions, each with what it returns and what it logs: tavrin_exports.h. */

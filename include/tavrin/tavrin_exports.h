@@ -89,8 +89,15 @@ TAVRIN_FUNCTION(Write, 20, int32_t,
 TAVRIN_FUNCTION(Read, 20, int32_t,
                 (int32_t hDev, void* buffer, uint32_t length, uint32_t* read, void* overlapped))
 
-/* The configuration exports dllFunc_LoadDevCfg, dllFunc_GetDevCfgInfo and dllFunc_SetDevCfgInfo
- * take their places here when they are built. */
+/* The configuration exports: stand-ins that fail (0) until the configuration model is built
+ * (exports_pending.cpp). */
+TAVRIN_FUNCTION(LoadDevCfg, 8, int32_t, (int32_t hDev, const tavrin_wchar_t* path))
+TAVRIN_FUNCTION(GetDevCfgInfo, 24, int32_t,
+                (int32_t hDev, const void* key, tavrin_wchar_t* buffer, uint16_t* size, uint16_t byName,
+                 uint16_t noRefresh))
+TAVRIN_FUNCTION(SetDevCfgInfo, 20, int32_t,
+                (int32_t hDev, const tavrin_wchar_t* name, const tavrin_wchar_t* value, int32_t reserved,
+                 uint16_t write))
 
 /* dllFunc_OpenLog: opens the log file at path (null: the settings' LogPath, when LogEnable is
  * set); the file is created anew. Returns 1 when a log file is open (an open one is kept), else
@@ -113,5 +120,9 @@ TAVRIN_FUNCTION(GetLogRecord, 8, const tavrin_wchar_t*, (uint32_t* count, int32_
  * collecting in memory. */
 TAVRIN_FUNCTION(CloseLog, 0, void, (void))
 
-/* The firmware update exports dllFunc_OpenDfu, dllFunc_CloseDfu, dllFunc_fwInfo and
- * dllFunc_DFUStart follow here when they are built. */
+/* The firmware update exports: stand-ins that fail (0) until the firmware update is built
+ * (exports_pending.cpp). */
+TAVRIN_FUNCTION(OpenDfu, 12, int32_t, (int32_t hDev, const tavrin_wchar_t* path, void* window))
+TAVRIN_FUNCTION(CloseDfu, 4, int32_t, (int32_t hDev))
+TAVRIN_FUNCTION(fwInfo, 12, int32_t, (int32_t hDev, struct _FW_INFO* info, int32_t get))
+TAVRIN_FUNCTION(DFUStart, 8, int32_t, (int32_t hDev, uint32_t options))
