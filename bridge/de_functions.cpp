@@ -88,7 +88,7 @@ TAVRIN_BRIDGE_EXPORT int32_t TAVRIN_API DEEnumDevPath(uint16_t* DevCount, uint16
         TraceScope scope(u"DEEnumDevPath");
         scope.param("DevCount", DevCount);
         scope.param("portType", portType);
-        scope.param("pathStr", pathStr);
+        scope.paramBuffer("pathStr", pathStr, sizes);
         scope.param("sizes", sizes);
         scope.param("vID", vID);
         scope.param("pID", pID);

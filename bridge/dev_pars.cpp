@@ -122,7 +122,7 @@ TAVRIN_BRIDGE_EXPORT int32_t TAVRIN_API DEGetDevParsText(int32_t HDEV, tavrin_wc
     return guardedCall([&] {
         TraceScope scope(u"DEGetDevParsText");
         scope.param("HDEV", HDEV);
-        scope.param("text", text);
+        scope.paramBuffer("text", text, size != nullptr ? *size : 0);
         scope.param("size", size);
         if (size == nullptr) return finish(DE_ERR_PARAM);
         tavrin_bridge_text_map values;

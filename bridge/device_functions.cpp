@@ -107,4 +107,9 @@ std::int32_t BindDeviceLibrary() {
     return bindDeviceLibrary(TAVRIN_DEVICE_LIBRARY_FILE, binding, table());
 }
 
+std::int32_t bindProcessTable(const std::string& file, BindingServices& services) {
+    table() = DeviceFunctions{};
+    return bindDeviceLibrary(file, services, table());
+}
+
 }  // namespace tavrin::bridge

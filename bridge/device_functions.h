@@ -38,5 +38,7 @@ std::int32_t bindDeviceLibrary(const std::string& file, BindingServices& service
 const DeviceFunctions& deviceFunctions();
 // Binds the process-wide table to the device library beside the bridge (process attach).
 std::int32_t BindDeviceLibrary();
+// Binds the process-wide table through other services (tests of the portable library).
+std::int32_t bindProcessTable(const std::string& file, BindingServices& services);
 
 }  // namespace tavrin::bridge

@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "bridge/device_functions.h"
@@ -36,9 +37,12 @@ struct TraceLog {
     std::vector<std::unique_ptr<TraceThreadState>> threads;
 };
 
+// Never destroyed: the library's unload (processDetach) runs after the destructors of its statics
+// and still empties the thread list.
 TraceLog& theTrace() {
-    static TraceLog log;
-    return log;
+    alignas(TraceLog) static unsigned char storage[sizeof(TraceLog)];
+    static TraceLog* log = new (storage) TraceLog;
+    return *log;
 }
 
 thread_local TraceThreadState* tlsState = nullptr;
@@ -159,7 +163,7 @@ void traceThreadEnd() {
 void traceShutdown() {
     TraceLog& log = theTrace();
     std::lock_guard<std::mutex> lock(log.listLock);
-    log.threads.clear();
+    std::vector<std::unique_ptr<TraceThreadState>>().swap(log.threads);
     tlsState = nullptr;
 }
 
@@ -193,6 +197,16 @@ std::u16string TraceScope::wideText(const char16_t* text) {
     const std::u16string s(text);
     // Shown as the system's narrow text shows it.
     return u":" + svc::fromAnsiCodePage(platform::toAnsiCodePage(s));
+}
+
+void TraceScope::paramBuffer(const char* name, const tavrin_wchar_t* text, std::size_t capacity) {
+    std::u16string value = u":(null)";
+    if (text != nullptr) {
+        std::size_t n = 0;
+        while (n < capacity && text[n] != 0) ++n;
+        value = u":" + svc::fromAnsiCodePage(platform::toAnsiCodePage(std::u16string(text, text + n)));
+    }
+    paramLine(traceTypeName<tavrin_wchar_t*>(), name, value);
 }
 
 std::u16string TraceScope::narrowText(const char* text) {

@@ -48,6 +48,9 @@ public:
         paramLine(traceTypeName<Shown>(), name, valueOf(const_cast<Shown>(value)));
     }
 
+    // A wide output buffer: its text up to the first NUL, never past capacity characters.
+    void paramBuffer(const char* name, const tavrin_wchar_t* text, std::size_t capacity);
+
 private:
     template <typename T>
     static std::u16string valueOf(const T& value) {
