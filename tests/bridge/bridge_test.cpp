@@ -6,11 +6,16 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/simulator.h"
 #include "tavrin/bridge.h"
 #include "tests/support/device_fixture.h"
+#include "tests/support/hex_bytes.h"
 
 #ifndef TAVRIN_BRIDGE_FILE
 #error "TAVRIN_BRIDGE_FILE must name the bridge library to load"
@@ -92,6 +97,32 @@ protected:
     sim::SimDevice* dev_ = nullptr;
     Text path_;
 };
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A device description of these items (CFGLen data bytes) and a packet of DEVID 1, CFGID 2,
+// CFGVer 1 around the data bytes, with the check value the library verifies.
+sim::DeviceConfig configuredDevice(const std::string& items, const Bytes& data) {
+    const std::string doc = "<TavrCfg VTAG=\"100\"><CfgInfo DEVID=\"1\" CFGID=\"2\" CFGLen=\"" +
+                            std::to_string(data.size()) + "\" CFGVer=\"1\" Counts=\"16\">" + items +
+                            "</CfgInfo></TavrCfg>\n";
+    Bytes packet = {1, 2, static_cast<std::uint8_t>(data.size() >> 8), static_cast<std::uint8_t>(data.size()), 1, 0,
+                    0x77, 0x88};
+    std::uint8_t crc = 0;
+    for (std::uint8_t b : data) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k) crc = static_cast<std::uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x31 : crc << 1);
+    }
+    packet[5] = crc;
+    packet.insert(packet.end(), data.begin(), data.end());
+    sim::DeviceConfig config;
+    config.configSide.enabled = true;
+    config.configSide.description = Bytes(doc.begin(), doc.end());
+    config.configSide.packet = packet;
+    return config;
+}
+
+Text T(const std::u16string& s) { return exportText(s); }
 
 TEST_F(BridgeTest, ArgumentsRefusedBeforeTheDeviceLibrary) {
     const BridgeApi& b = bridge();
@@ -249,14 +280,126 @@ TEST_F(BridgeTest, DeviceLibraryLogGoesOnAfterFailedCalls) {
 }
 
 TEST_F(BridgeTest, CallerFreesWhatTheBridgeAppended) {
-    const std::int32_t h = openDevice();
+    // Entries long enough to live on the heap: the caller's containers free what the bridge's
+    // code allocated (one C runtime heap on both sides).
+    const std::string name(20, 'N');
+    const std::int32_t h = openDevice(configuredDevice(
+        "<CfgItem Name=\"" + name + "\" Bits=\"8\" Type=\"3\" Datas=\"first choice;second choice;third choice\"/>",
+        hexBytes("01")));
     ASSERT_GE(h, 0);
-    auto map = std::make_unique<tavrin_bridge_text_map>();
-    auto list = std::make_unique<tavrin_bridge_text_list>();
-    const std::int32_t rc = bridge().GetDevPars(h, *map, *list);
-    EXPECT_TRUE(rc == DE_OK || rc == DE_ERR_DEVICE) << rc;
-    map.reset();
-    list.reset();
+    for (int round = 0; round < 3; ++round) {
+        auto map = std::make_unique<tavrin_bridge_text_map>();
+        auto list = std::make_unique<tavrin_bridge_text_list>();
+        ASSERT_EQ(bridge().GetDevPars(h, *map, *list), DE_OK);
+        ASSERT_EQ(list->size(), 1u);
+        EXPECT_EQ(list->front(), T(u"Name=NNNNNNNNNNNNNNNNNNNN,Type=3,SlctCnts=3,Tag=0,Datas=first choice;second "
+                                   u"choice;third choice,CurVal=1"));
+        EXPECT_EQ(map->size(), 1u);
+        list->push_back(list->front());  // grows (reallocates) what the bridge allocated
+        list->front() += T(u" and more text past the first allocation");
+        map.reset();
+        list.reset();
+    }
+}
+
+TEST_F(BridgeTest, DeviceParametersFromTheSimulatedDevice) {
+    struct Case {
+        const char* what;
+        std::string items;
+        std::string data;
+        std::vector<std::u16string> entries;
+        std::map<std::u16string, std::u16string> values;
+    };
+    const Case cases[] = {
+        {"the number item of the example",
+         R"(<CfgItem Name="Speed" Bits="8" Type="1" MaxVal="255" MinVal="0"/>)", "07",
+         {u"Name=Speed,Type=1,MaxVal=255,MinVal=0,Tag=0,CurVal=7"},
+         {{u"Speed", u"7"}}},
+        {"an empty text value shows as null",
+         R"(<CfgItem Name="Label" Bits="16" Type="2"/><CfgItem Name="Speed" Bits="8" Type="1" MaxVal="255" MinVal="0"/>)",
+         "00 00 2A",
+         {u"Name=Label,Type=2,CharNums=2,Tag=0,CurVal=null", u"Name=Speed,Type=1,MaxVal=255,MinVal=0,Tag=0,CurVal=42"},
+         {{u"Label", u"null"}, {u"Speed", u"42"}}},
+        {"two items of one name: each entry the value read by that name, the name once",
+         R"(<CfgItem Name="A" Bits="8" Type="1" MaxVal="255" MinVal="0"/><CfgItem Name="A" Bits="8" Type="1" MaxVal="99" MinVal="0"/>)",
+         "05 09",
+         {u"Name=A,Type=1,MaxVal=255,MinVal=0,Tag=0,CurVal=5", u"Name=A,Type=1,MaxVal=99,MinVal=0,Tag=0,CurVal=5"},
+         {{u"A", u"5"}}},
+        {"CR LF pairs removed, also one formed by a removal; a lone CR or LF stays",
+         R"(<CfgItem Name="S" Bits="8" Type="3" Datas="x&#13;&#13;&#10;&#10;y;a&#13;b;c&#10;d"/>)", "02",
+         {u"Name=S,Type=3,SlctCnts=3,Tag=0,Datas=xy;a\rb;c\nd,CurVal=2"},
+         {{u"S", u"2"}}},
+        {"no items", "", "00", {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::int32_t h = openDevice(configuredDevice(c.items, hexBytes(c.data)));
+        ASSERT_GE(h, 0);
+        tavrin_bridge_text_map map;
+        tavrin_bridge_text_list list;
+        ASSERT_EQ(bridge().GetDevPars(h, map, list), DE_OK);
+        std::vector<Text> entries;
+        for (const auto& e : c.entries) entries.push_back(T(e));
+        EXPECT_EQ(list, entries);
+        tavrin_bridge_text_map values;
+        for (const auto& [k, v] : c.values) values.emplace(T(k), T(v));
+        EXPECT_EQ(map, values);
+
+        // The text form: the same entries, CR LF between them; too small a buffer gets nothing.
+        Text joined;
+        for (const Text& e : entries) joined += (joined.empty() ? Text() : T(u"\r\n")) + e;
+        const std::uint32_t needed = static_cast<std::uint32_t>(joined.size() + 1);
+        for (std::uint32_t capacity : {needed - 1, needed, needed + 4}) {
+            std::vector<tavrin_wchar_t> text(needed + 8, TAVRIN_TEXT('#'));
+            std::uint32_t size = capacity;
+            const std::int32_t rc = bridge().GetDevParsText(h, text.data(), &size);
+            EXPECT_EQ(size, needed) << capacity;
+            if (capacity < needed) {
+                EXPECT_EQ(rc, DE_ERR_BUFSIZE) << capacity;
+                EXPECT_EQ(text[0], TAVRIN_TEXT('#'));
+            } else {
+                EXPECT_EQ(rc, DE_OK) << capacity;
+                EXPECT_EQ(Text(text.data(), joined.size()), joined);
+                EXPECT_EQ(text[joined.size()], 0);
+                EXPECT_EQ(text[needed], TAVRIN_TEXT('#'));
+            }
+        }
+        EXPECT_EQ(bridge().CloseDev(h), DE_OK);
+    }
+    // Successful listings leave no trace record; each too small buffer leaves one.
+    const std::string log = flushLog();
+    EXPECT_FALSE(logHas(log, u"[DEGetDevPars]"));
+    EXPECT_EQ(logCount(log, u":  [DEGetDevParsText] "), std::size(cases));
+}
+
+TEST_F(BridgeTest, DeviceParameterSetOnTheSimulatedDevice) {
+    const std::int32_t h = openDevice(
+        configuredDevice(R"(<CfgItem Name="Speed" Bits="8" Type="1" MaxVal="200" MinVal="0"/>)", hexBytes("07")));
+    ASSERT_GE(h, 0);
+    tavrin_bridge_text_map map;
+    tavrin_bridge_text_list list;
+    ASSERT_EQ(bridge().GetDevPars(h, map, list), DE_OK);  // the packet read once
+    EXPECT_EQ(bridge().SetDevCfgInfo(h, T(u"Speed").c_str(), T(u"9").c_str()), DE_OK);
+    EXPECT_EQ(hexText(dev_->configSide()->storedPacket()), "01 02 00 01 01 " + hexText({[] {
+                  std::uint8_t crc = 9;
+                  for (int k = 0; k < 8; ++k) crc = static_cast<std::uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x31 : crc << 1);
+                  return crc;
+              }()}) + " 77 88 09");
+    const std::size_t writes = dev_->configSide()->writes().size();
+    EXPECT_EQ(bridge().SetDevCfgInfo(h, T(u"Speed").c_str(), T(u"201").c_str()), DE_ERR_DEVICE);  // beyond MaxVal
+    EXPECT_EQ(dev_->configSide()->writes().size(), writes) << "nothing sent";
+    map.clear();
+    list.clear();
+    ASSERT_EQ(bridge().GetDevPars(h, map, list), DE_OK);
+    EXPECT_EQ(map, (tavrin_bridge_text_map{{T(u"Speed"), T(u"9")}}));
+
+    // A handle of no device fails in the connect step: nothing touched.
+    tavrin_bridge_text_list kept = {T(u"kept")};
+    EXPECT_EQ(bridge().GetDevPars(7, map, kept), DE_ERR_DEVICE);
+    EXPECT_EQ(kept, (tavrin_bridge_text_list{T(u"kept")}));
+    EXPECT_EQ(map.size(), 1u);
+    EXPECT_EQ(bridge().SetDevCfgInfo(7, T(u"Speed").c_str(), T(u"9").c_str()), DE_ERR_DEVICE);
+    EXPECT_EQ(bridge().CloseDev(h), DE_OK);
 }
 
 }  // namespace
