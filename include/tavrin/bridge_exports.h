@@ -42,7 +42,7 @@ TAVRIN_BRIDGE_FUNCTION(EnumProtoCode, 12,
 /* DEOpenDev: opens path (an enumerated path of portType) with the ports of portMode (MODE_*);
  * *hDev the device handle, -1 on failure. Time-outs below 1 take the settings' values.
  * DE_ERR_PARAM for a null path or hDev, DE_ERR_DEVICE when the device could not be opened. */
-TAVRIN_BRIDGE_FUNCTION(OpenDev, 20,
+TAVRIN_BRIDGE_FUNCTION(OpenDev, 24,
                        (int32_t* hDev, const tavrin_wchar_t* path, int32_t readTimeout, int32_t writeTimeout,
                         int16_t portType, int16_t portMode))
 
