@@ -1,15 +1,18 @@
 # What the SDK installs, and the packages made of it (cpack: a tarball on Linux, a zip on
 # Windows):
-#   bin/       the tool tavrin and the simulator tavrin-sim; on Windows also Tavrin.dll
-#   lib/       the library (Linux: libTavrin.so.MAJOR.MINOR.PATCH, its soname link and the
-#              development link; Windows: the import library libTavrin.dll.a and Tavrin.def),
-#              the pkg-config file pkgconfig/tavrin.pc, the CMake package cmake/Tavrin
-#              (find_package(Tavrin) gives Tavrin::Tavrin), the Python module
-#   include/   tavrin/tavrin.h and tavrin/tavrin_exports.h
+#   bin/       the tool tavrin and the simulator tavrin-sim; on Windows also Tavrin.dll and the
+#              bridge TavrinDll.dll
+#   lib/       the library and the bridge (Linux: libTavrin.so.MAJOR.MINOR.PATCH and
+#              libTavrinDll.so.MAJOR.MINOR.PATCH, their soname links and development links;
+#              Windows: the import libraries libTavrin.dll.a, libTavrinDll.dll.a and the .def
+#              files), the pkg-config file pkgconfig/tavrin.pc, the CMake package cmake/Tavrin
+#              (find_package(Tavrin) gives Tavrin::Tavrin and Tavrin::Bridge), the Python module
+#   include/   tavrin/tavrin.h, tavrin/tavrin_exports.h, tavrin/bridge.h, tavrin/bridge_exports.h
 #   share/doc/Tavrin/README.md
 include(CMakePackageConfigHelpers)
 
 install(FILES ${PROJECT_SOURCE_DIR}/include/tavrin/tavrin.h ${PROJECT_SOURCE_DIR}/include/tavrin/tavrin_exports.h
+              ${PROJECT_SOURCE_DIR}/include/tavrin/bridge.h ${PROJECT_SOURCE_DIR}/include/tavrin/bridge_exports.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tavrin)
 install(TARGETS tavrin tavrin-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(NOT WIN32)

@@ -17,6 +17,8 @@ public:
     void close();
     bool isOpen() const { return module_ != nullptr; }
     void* symbol(const char* name) const;
+    // Lets go of the library without unloading it: it stays loaded until the process ends.
+    void release() { module_ = nullptr; }
 
 private:
     void* module_ = nullptr;

@@ -2,7 +2,10 @@
 # Installs a release build into a temporary prefix and uses it as a user of the SDK would:
 #   - builds the README's library example three ways: with pkg-config, with CMake's
 #     find_package(Tavrin), and with plain -I/-L/-lTavrin;
-#   - runs each against the installed simulator, a network printer on a loopback address;
+#   - builds a C user of the bridge (tests/consumer/bridge_model.c) with find_package(Tavrin)'s
+#     Tavrin::Bridge and with plain -lTavrinDll;
+#   - runs each against the installed simulator, a network printer on a loopback address (the
+#     bridge finds the device library beside itself, through its RUNPATH);
 #   - loads the installed library from Python through the installed module and runs the module's
 #     tests with it.
 # usage: check-install.sh BUILD_DIR      (a configured and built release tree)
@@ -22,13 +25,15 @@ step() { echo "--- $*"; }
 prefix=$work/prefix
 step "install into $prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
-for f in include/tavrin/tavrin.h include/tavrin/tavrin_exports.h lib/libTavrin.so lib/pkgconfig/tavrin.pc \
+for f in include/tavrin/tavrin.h include/tavrin/tavrin_exports.h include/tavrin/bridge.h \
+         include/tavrin/bridge_exports.h lib/libTavrin.so lib/libTavrinDll.so lib/pkgconfig/tavrin.pc \
          lib/cmake/Tavrin/TavrinConfig.cmake bin/tavrin bin/tavrin-sim share/doc/Tavrin/README.md; do
     [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 soname=$(readelf -d "$prefix/lib/libTavrin.so" | sed -nE 's/.*\(SONAME\).*\[(.*)\]/\1/p')
 [ -e "$prefix/lib/$soname" ] || { echo "the soname link $soname is missing"; exit 1; }
 bash "$root/scripts/check-linux-so.sh" "$prefix/lib/libTavrin.so" "$prefix/include/tavrin/tavrin_exports.h"
+bash "$root/scripts/check-linux-so.sh" --prefix DE "$prefix/lib/libTavrinDll.so" "$prefix/include/tavrin/bridge_exports.h"
 
 # The example exactly as the README shows it: the first C block after its marker line.
 example=$work/print_receipt.c
@@ -47,6 +52,10 @@ cmake -S "$root/tests/consumer" -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH
       -DTAVRIN_EXAMPLE="$example" >"$work/consumer.log" 2>&1 || { cat "$work/consumer.log"; exit 1; }
 cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 || { cat "$work/consumer.log"; exit 1; }
 cp "$work/consumer/print_receipt" "$work/print_receipt-cmake"
+cp "$work/consumer/bridge_model" "$work/bridge_model-cmake"
+step "build the bridge's user with -lTavrinDll (C11, warnings as errors)"
+cc -std=c11 -Wall -Wextra -Wpedantic -Werror -I"$prefix/include" -o "$work/bridge_model-plain" \
+   "$root/tests/consumer/bridge_model.c" -L"$prefix/lib" -lTavrinDll
 step "build the example with -lTavrin (C11, warnings as errors)"
 cc -std=c11 -Wall -Wextra -Wpedantic -Werror -I"$prefix/include" -o "$work/print_receipt-plain" "$example" \
    -L"$prefix/lib" -lTavrin
@@ -71,6 +80,13 @@ for way in pkgconfig cmake plain; do
     echo "$out" | grep -qE '^sent ([0-9]+) of \1 bytes$' || { echo "unexpected output"; exit 1; }
 done
 bytes=$(sed -nE 's/^sent ([0-9]+) of .*/\1/p' <<<"$out")
+for way in cmake plain; do
+    step "run the bridge's user built with $way against $path"
+    out=$(LD_LIBRARY_PATH=$prefix/lib "$work/bridge_model-$way" "$path")
+    echo "$out"
+    echo "$out" | grep -qx 'model: TV-INSTALL' || { echo "unexpected output"; exit 1; }
+    echo "$out" | grep -qx 'command names: 25' || { echo "unexpected output"; exit 1; }
+done
 exec 3>&-
 wait "$sim_pid" || true
 sim_pid=
@@ -91,4 +107,4 @@ print(len(library.command_names()), "command names")
 library.unload()
 ' "$prefix/"
 bash "$root/scripts/test-python.sh" --module "$prefix/$python_dir" --sim "$prefix/bin/tavrin-sim"
-echo "installed SDK: pkg-config, find_package and -lTavrin builds ran against the simulator; Python module and library load from the prefix"
+echo "installed SDK: pkg-config, find_package and -lTavrin builds and the bridge's user ran against the simulator; Python module and library load from the prefix"

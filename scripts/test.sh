@@ -48,8 +48,10 @@ build() {  # build PRESET
 }
 
 # The export check also runs after each link of a DLL; here its line goes to the output.
-check_dll() {  # check_dll PRESET
-    bash scripts/check-win32-dll.sh "build/$1/bin/Tavrin.dll" include/tavrin/tavrin_exports.h "build/$1/lib/libTavrin.dll.a"
+check_dll() {  # check_dll PRESET: the device library and the bridge
+    bash scripts/check-win32-dll.sh "build/$1/bin/Tavrin.dll" include/tavrin/tavrin_exports.h "build/$1/lib/libTavrin.dll.a" &&
+        bash scripts/check-win32-dll.sh --prefix DE "build/$1/bin/TavrinDll.dll" include/tavrin/bridge_exports.h \
+            "build/$1/lib/libTavrinDll.dll.a"
 }
 
 mkdir -p build
@@ -59,6 +61,7 @@ release_built=1
 if build release; then
     release_built=0
     bash scripts/check-linux-so.sh build/release/lib/libTavrin.so include/tavrin/tavrin_exports.h &&
+        bash scripts/check-linux-so.sh --prefix DE build/release/lib/libTavrinDll.so include/tavrin/bridge_exports.h &&
         ctest --preset release -LE 'python|install'
     record release $?
 else
