@@ -2,6 +2,7 @@
 // waited for with a time-out. The port layer builds its synchronous read and write on these pieces.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,6 +34,9 @@ public:
 
 private:
     OsHandle native_ = kNoHandle;
+    // POSIX: set() is the only way the event becomes set, so isSet() reads this flag instead of
+    // asking the kernel (it is asked before and after every transfer).
+    [[maybe_unused]] std::atomic<bool> set_{false};
 };
 
 enum class IoStart { Completed, Pending, Failed };

@@ -39,13 +39,18 @@ bool CommandService::pause(std::uint32_t ms) {
     return !wake_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return stopping_; });
 }
 
+bool CommandService::running() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return !stopping_;
+}
+
 void CommandService::run() {
     RequestReader reader;
     std::vector<Request> requests;
     std::uint8_t buffer[512];
     int quietMs = 0;
     std::uint16_t served = 0;  // on this connection
-    while (pause(0)) {
+    while (running()) {
         const long n = channel_.read(buffer, sizeof buffer, kPollMs);
         if (n <= 0) {
             quietMs += kPollMs;
@@ -126,6 +131,7 @@ void CommandService::serve(const Request& request) {
         return;
     }
     const Answer answer = model_.answer(request);
+    if (answer.silent) return;
     const std::uint32_t late = faults.lateMs(request.code);
     const std::uint32_t delay = late != 0 ? late : faults.delayMs;
     if (delay != 0 && !pause(delay)) return;
@@ -136,6 +142,11 @@ void CommandService::serve(const Request& request) {
     for (std::size_t i = 0; i < writes.size(); ++i) {
         if (!channel_.write(writes[i].data(), writes[i].size())) return;
         if (i + 1 < writes.size() && !pause(faults.pauseMs)) return;
+    }
+    for (const Answer& next : answer.after) {
+        if (!pause(answer.afterMs)) return;
+        const Bytes reply = framePacket(request.code, next.payload, next.status);
+        if (!channel_.write(reply.data(), reply.size())) return;
     }
 }
 

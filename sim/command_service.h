@@ -38,6 +38,9 @@ private:
     void serve(const Request& request);
     // Waits ms unless the service stops first; false when it stops.
     bool pause(std::uint32_t ms);
+    // Whether stop() has been asked for; no wait (a timed wait of zero still costs the thread's
+    // timer slack, tens of microseconds, on every turn of the loop).
+    bool running();
     // Sends noise for ms, or until the fault is switched off or the service stops.
     void noiseFor(std::uint32_t ms);
 

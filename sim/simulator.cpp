@@ -6,7 +6,8 @@ namespace tavrin::sim {
 
 SimDevice::SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control, std::unique_ptr<TcpChannel> data)
     : model_(std::move(config)), control_(std::move(control)), commands_(*control_, model_, recorder_),
-      data_(std::move(data)) {
+      data_(std::move(data)), firmware_(model_.config().firmware, [this](std::uint32_t ms) { goAway(ms); }) {
+    firmware_.attach(model_);
     if (const ConfigSideOptions side = model_.config().configSide; side.enabled) {
         configSide_ = std::make_shared<ConfigSide>(side);
         configSide_->install(model_);
@@ -18,6 +19,11 @@ SimDevice::SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control, 
 }
 
 SimDevice::~SimDevice() { stop(); }
+
+void SimDevice::goAway(std::uint32_t ms) {
+    if (TcpChannel* control = controlChannel()) control->refuseFor(ms);
+    if (data_) data_->refuseFor(ms);
+}
 
 void SimDevice::start() {
     commands_.start();

@@ -11,6 +11,7 @@
 #include "sim/channel.h"
 #include "sim/command_service.h"
 #include "sim/device_model.h"
+#include "sim/firmware.h"
 #include "sim/net_channel.h"
 #include "sim/recorder.h"
 
@@ -45,11 +46,16 @@ public:
     TcpChannel* dataChannel() { return data_.get(); }
     TcpChannel* controlChannel() { return dynamic_cast<TcpChannel*>(control_.get()); }
 
+    // The firmware side: what the device received of updates, and its switches.
+    FirmwareTarget& firmware() { return firmware_; }
+
     void start();
     void stop();
 
 private:
     friend class Simulator;
+    // The device restarts: away for ms (network: both channels drop and refuse meanwhile).
+    void goAway(std::uint32_t ms);
 
     DeviceModel model_;
     std::shared_ptr<ConfigSide> configSide_;
@@ -60,6 +66,7 @@ private:
     std::unique_ptr<TcpChannel> data_;
     platform::Ipv4Endpoint dataEndpoint_;
     std::unique_ptr<DataService> dataService_;
+    FirmwareTarget firmware_;
 };
 
 class Simulator {

@@ -144,5 +144,27 @@ TAVRIN_FUNCTION(GetLogRecord, 8, const tavrin_wchar_t*, (uint32_t* count, int32_
  * collecting in memory. */
 TAVRIN_FUNCTION(CloseLog, 0, void, (void))
 
-/* The firmware update exports dllFunc_OpenDfu, dllFunc_CloseDfu, dllFunc_fwInfo and
- * dllFunc_DFUStart follow here when they are built. */
+/* dllFunc_OpenDfu: opens the firmware file path (an existing "udf1" file, held without sharing)
+ * for the device and checks its header; window receives the update's notifications
+ * (WM_DFU_NOTIFY): a window handle on Windows, a _DFU_NOTIFY record elsewhere, or null. 1 on
+ * success; 0 for no such device, a file already open, a file shorter than 128 bytes, a wrong magic,
+ * a header length below 8 or beyond the file, or a wrong check value (the line
+ * "检 验 码 不 匹 配(0x..." when the log object of an earlier update is held). */
+TAVRIN_FUNCTION(OpenDfu, 12, int32_t, (int32_t hDev, const tavrin_wchar_t* path, void* window))
+
+/* dllFunc_CloseDfu: stops a running update (it ends within one command; the wait is bounded at
+ * 10 s), closes the firmware file and releases the image. 1, or 0 when the handle names no
+ * device. */
+TAVRIN_FUNCTION(CloseDfu, 4, int32_t, (int32_t hDev))
+
+/* dllFunc_fwInfo: get non-zero fills info from the open file's header; 0 writes info's fields
+ * into the header and the file (nothing is written when they are unchanged; the magic must
+ * match). 1 on success, 0 without an open file or when the write failed. */
+TAVRIN_FUNCTION(fwInfo, 12, int32_t, (int32_t hDev, _FW_INFO* info, int32_t get))
+
+/* dllFunc_DFUStart: connects, reads the model and device number, asks for the update, lets the
+ * device restart into its boot mode and finds it again, then starts the update thread, which
+ * sends the header and the image and waits for the device to write it. options: DFU_OPTION_RESTART.
+ * 1 when the update thread was started; 0 otherwise (the reason is a text line of the record),
+ * and at once while an update runs or the device is busy with a command. */
+TAVRIN_FUNCTION(DFUStart, 8, int32_t, (int32_t hDev, uint32_t options))

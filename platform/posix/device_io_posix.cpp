@@ -43,6 +43,7 @@ bool IoEvent::create() {
     int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (fd < 0) return false;
     native_ = fd;
+    set_.store(false);
     return true;
 }
 
@@ -50,17 +51,19 @@ void IoEvent::close() {
     if (!valid()) return;
     ::close(static_cast<int>(native_));
     native_ = kNoHandle;
+    set_.store(false);
 }
 
 void IoEvent::set() {
     // The counter is never read back: the eventfd stays readable.
     const std::uint64_t one = 1;
     if (valid()) {
+        set_.store(true);
         [[maybe_unused]] ssize_t n = ::write(static_cast<int>(native_), &one, sizeof one);
     }
 }
 
-bool IoEvent::isSet() const { return valid() && posix::isReadable(static_cast<int>(native_)); }
+bool IoEvent::isSet() const { return valid() && set_.load(); }
 
 Transfer::Transfer(OsHandle handle, void*, IoEvent& ownEvent, const IoEvent& abortEvent)
     : handle_(handle), callerBlock_(nullptr), ownEvent_(ownEvent), abortEvent_(abortEvent) {}
@@ -155,7 +158,7 @@ namespace tavrin::platform {
 
 bool readWaiting(OsHandle handle, IoEvent& event, void* buffer, std::uint32_t length, std::uint32_t* count) {
     if (count != nullptr) *count = 0;
-    if (!event.valid() || posix::isReadable(static_cast<int>(event.native()))) return false;  // aborted
+    if (!event.valid() || event.isSet()) return false;  // aborted
     if (length == 0) return true;
     // The device file is non-blocking: a read takes what is there and never waits.
     const ssize_t n = ::read(static_cast<int>(handle), buffer, length);

@@ -304,5 +304,39 @@ TEST_F(NetSimSearchTest, JunkBesideTheDevicesDoesNotKeepTheSearchGoing) {
     EXPECT_GT(junk, 50u);
 }
 
+// DiscoveryTimeout shortens the wait after the last reply; a caller's own wait (the second
+// selector of a network search) goes before it; the search stays bounded either way.
+class NetSimSearchTimeoutTest : public NetSimTest {
+protected:
+    std::string settings() const override {
+        return "[General]\r\nCfgID=1684418609\r\n[Port]\r\nDiscoveryAddress=127.0.0.2\r\nDiscoveryTimeout=300\r\n";
+    }
+};
+
+TEST_F(NetSimSearchTimeoutTest, TheSearchEndsItsQuietTimeAfterTheLastReply) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no loopback responder on the search port under Wine (see the network tests)";
+#endif
+    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 2}, 0}), nullptr);
+    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 3}, 0}), nullptr);
+    const std::uint16_t port = static_cast<std::uint16_t>(42000 + (Clock::now().time_since_epoch().count() % 9000));
+    ASSERT_NE(sim_.startDiscovery({{127, 0, 0, 2}, port}), nullptr);
+    const struct {
+        std::uint32_t selector;  // the caller's wait, 0: the setting's
+        long long least, most;
+    } cases[] = {{0, 280, 1500}, {900, 880, 2000}, {50, 40, 1000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.selector);
+        std::vector<tavrin_wchar_t> buf(256, 0);
+        std::uint32_t size = 256;
+        const auto start = Clock::now();
+        const std::uint32_t count = lib_->EnumDevPath(PORT_NET_DATA, buf.data(), &size, port, c.selector);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_EQ(count, 2u);
+        EXPECT_GE(took, c.least);
+        EXPECT_LT(took, c.most);
+    }
+}
+
 }  // namespace
 }  // namespace tavrin::test

@@ -88,6 +88,31 @@ TEST_F(TransferTest, DefaultReadTimeoutIs100Ms) {
     EXPECT_LT(took, 400);
 }
 
+// A wait never ends before its time-out, however short: the time left is not rounded down to
+// whole milliseconds (which made a 1 ms read time-out no wait at all). Windows waits follow the
+// system's timer and may end early by part of a tick, so only the POSIX build holds them to it.
+TEST_F(TransferTest, ShortReadTimeoutsWaitTheirFullTime) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows waits follow the system timer";
+#endif
+    for (const std::int32_t timeoutMs : {1, 2, 5}) {
+        SCOPED_TRACE(timeoutMs);
+        auto dev = device("rshort");
+        const std::int32_t h = open(*dev, timeoutMs, 0);
+        ASSERT_EQ(h, 0);
+        for (int i = 0; i < 5; ++i) {
+            char buf[8];
+            std::uint32_t n = 9;
+            const auto start = Clock::now();
+            EXPECT_EQ(lib_->Read(h, buf, sizeof buf, &n, nullptr), 0);
+            const auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+            EXPECT_GE(took, timeoutMs * 1000LL);
+            EXPECT_EQ(n, 0u);
+        }
+        ASSERT_NE(lib_->CloseDev(h), 0);
+    }
+}
+
 TEST_F(TransferTest, WriteThatNeverCompletesGivesUpAfterFourWaitsAndThreePauses) {
     auto dev = device("wto");
     const std::int32_t h = open(*dev, 0, 200);

@@ -51,6 +51,18 @@ TEST(ToolCommandLine, ReadsEachCommand) {
     }
 }
 
+TEST(ToolCommandLine, ListTakesTheSearchWait) {
+    const struct {
+        Args args;
+        std::uint32_t timeoutMs;
+    } cases[] = {{{"list"}, 0}, {{"list", "--timeout", "300"}, 300}, {{"--timeout=10000", "list", "--port", "9100"}, 10000}};
+    for (const auto& c : cases) {
+        const ParseResult r = parseCommandLine(c.args);
+        ASSERT_EQ(r.error, "") << c.args.size();
+        EXPECT_EQ(r.invocation.searchTimeoutMs, c.timeoutMs) << c.args.size();
+    }
+}
+
 TEST(ToolCommandLine, GlobalOptionsGoAnywhere) {
     const ParseResult r = parseCommandLine({"info", "--records", "p", "--log", "run.log"});
     ASSERT_EQ(r.error, "");
@@ -82,6 +94,11 @@ TEST(ToolCommandLine, RejectsBadLines) {
         {{"list", "--port", "65536"}, "--port needs a UDP port 1..65535"},
         {{"list", "--port", "-5"}, "--port needs a UDP port 1..65535"},
         {{"info", "p", "--port", "9000"}, "--port belongs to the command list"},
+        {{"list", "--timeout"}, "--timeout needs a wait in ms 1..10000"},
+        {{"list", "--timeout", "0"}, "--timeout needs a wait in ms 1..10000"},
+        {{"list", "--timeout", "10001"}, "--timeout needs a wait in ms 1..10000"},
+        {{"list", "--timeout", "5s"}, "--timeout needs a wait in ms 1..10000"},
+        {{"info", "p", "--timeout", "300"}, "--timeout belongs to the command list"},
         {{"commands", "--log"}, "--log needs a FILE"},
         {{"send", "p", "CTRL_CMDSET_USERDAT", "0g"}, "bad hex data"},
         {{"send", "p", "CTRL_CMDSET_USERDAT", longData}, "a command takes at most 255 data bytes"},

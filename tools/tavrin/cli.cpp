@@ -12,8 +12,10 @@ const char kUsage[] =
     "usage: tavrin [OPTIONS] COMMAND [ARGUMENTS]\n"
     "\n"
     "Commands:\n"
-    "  list [--port N]          search the network for devices (UDP port N, default 9000)\n"
-    "                           and list their paths, then the USB printer interfaces\n"
+    "  list [--port N] [--timeout MS]\n"
+    "                           search the network for devices (UDP port N, default 9000)\n"
+    "                           and list their paths, then the USB printer interfaces; the\n"
+    "                           search ends MS ms (1..10000) after the last answer\n"
     "  info PATH                print the device's model, device number and protocol version\n"
     "  send PATH NAME [HEX...]  send the command NAME with the data bytes HEX; print the\n"
     "                           acknowledge code and the answer in hex (and as text)\n"
@@ -34,8 +36,9 @@ const char kUsage[] =
     "port + 100. Any other PATH is a USB printer interface.\n"
     "HEX is bytes as pairs of hexadecimal digits: 01 02 ff, 0102ff or 0x01. A command\n"
     "takes at most 255 data bytes; TAVR_DUMP writes its data unframed and reads once.\n"
-    "The search waits 2 seconds for answers and goes to the address that the library's\n"
-    "settings name (DiscoveryAddress in DevDllCfg.ini).\n"
+    "The search waits 2 seconds after the last answer (DiscoveryTimeout in DevDllCfg.ini,\n"
+    "or --timeout) and goes to the address that the library's settings name\n"
+    "(DiscoveryAddress in DevDllCfg.ini).\n"
     "A network device is given 3 seconds to take a command or data, since its\n"
     "connection is made in the background after the open.\n"
     "\n"
@@ -116,7 +119,7 @@ Arity arityOf(Command c) {
 
 // Takes the options out of args; the rest, in order, into words. An empty text when all is well.
 std::string readOptions(const std::vector<std::string>& args, Invocation& inv, std::vector<std::string>& words,
-                        bool& portGiven) {
+                        std::string& listOption) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -147,7 +150,13 @@ std::string readOptions(const std::vector<std::string>& args, Invocation& inv, s
             const auto port = text ? decimal(*text, 5) : std::nullopt;
             if (!port || *port == 0 || *port > 65535) return "--port needs a UDP port 1..65535";
             inv.searchPort = static_cast<std::uint16_t>(*port);
-            portGiven = true;
+            if (listOption.empty()) listOption = "--port";
+        } else if (startsWith(arg, "--timeout")) {
+            const auto text = value("--timeout");
+            const auto ms = text ? decimal(*text, 5) : std::nullopt;
+            if (!ms || *ms == 0 || *ms > 10000) return "--timeout needs a wait in ms 1..10000";
+            inv.searchTimeoutMs = static_cast<std::uint32_t>(*ms);
+            if (listOption.empty()) listOption = "--timeout";
         } else {
             return "unknown option " + arg;
         }
@@ -163,8 +172,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     ParseResult r;
     Invocation& inv = r.invocation;
     std::vector<std::string> words;
-    bool portGiven = false;
-    r.error = readOptions(args, inv, words, portGiven);
+    std::string listOption;  // the first option given that only the command list takes
+    r.error = readOptions(args, inv, words, listOption);
     if (inv.help || inv.version) {
         r.error.clear();
         return r;
@@ -186,8 +195,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
         r.error = std::string("usage: tavrin ") + arity.form;
         return r;
     }
-    if (portGiven && inv.command != Command::List) {
-        r.error = "--port belongs to the command list";
+    if (!listOption.empty() && inv.command != Command::List) {
+        r.error = listOption + " belongs to the command list";
         return r;
     }
     if (given >= 1) inv.path = words[1];

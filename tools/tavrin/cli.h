@@ -33,6 +33,7 @@ struct Invocation {
     bool records = false;            // print the library's log records at the end
     std::string logFile;             // open the library log to this file; empty: leave it be
     std::uint16_t searchPort = kDefaultSearchPort;
+    std::uint32_t searchTimeoutMs = 0;  // list: wait after the last reply; 0: the library's setting
     std::string path;                // info, send, write, config
     std::string name;                // send: the command name; config: the item to set
     Bytes data;                      // send: the command's data
