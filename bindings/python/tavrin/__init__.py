@@ -59,6 +59,12 @@ class DevAckInfo(ctypes.Structure):
                 ("ackCode", ctypes.c_uint8)]
 
 
+class FwInfo(ctypes.Structure):
+    """_FW_INFO, the information fields of an open firmware file (42 bytes)."""
+    _fields_ = [("magic", ctypes.c_uint8 * 4), ("zero1", ctypes.c_uint8), ("fieldA", ctypes.c_uint8 * 4),
+                ("fieldB", ctypes.c_uint8 * 32), ("zero2", ctypes.c_uint8)]
+
+
 _u32p = ctypes.POINTER(ctypes.c_uint32)
 _text = ctypes.c_void_p  # const tavrin_wchar_t*, passed and returned as an address
 
@@ -82,11 +88,10 @@ FUNCTIONS = (
     ("SetLogRecord", ctypes.c_int32, (_text, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32)),
     ("GetLogRecord", _text, (_u32p, ctypes.c_int32)),
     ("CloseLog", None, ()),
-    # The firmware update: the module declares them for callers that drive an update with ctypes
-    # themselves (the _FW_INFO record and, on Linux, the _DFU_NOTIFY record of the public header).
+    # The firmware update; window is an HWND on Windows, a _DFU_NOTIFY record elsewhere.
     ("OpenDfu", ctypes.c_int32, (ctypes.c_int32, _text, ctypes.c_void_p)),
     ("CloseDfu", ctypes.c_int32, (ctypes.c_int32,)),
-    ("fwInfo", ctypes.c_int32, (ctypes.c_int32, ctypes.c_void_p, ctypes.c_int32)),
+    ("fwInfo", ctypes.c_int32, (ctypes.c_int32, ctypes.POINTER(FwInfo), ctypes.c_int32)),
     ("DFUStart", ctypes.c_int32, (ctypes.c_int32, ctypes.c_uint32)),
 )
 

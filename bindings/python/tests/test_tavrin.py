@@ -27,6 +27,8 @@ class ExportTable(unittest.TestCase):
         self.assertEqual(tavrin.DevOpenInfo.portMode.offset, pointer + 10)
         self.assertEqual(ctypes.sizeof(tavrin.DevAckInfo), 16 if pointer == 8 else 12)
         self.assertEqual(tavrin.DevAckInfo.ackCode.offset, pointer + 4)
+        self.assertEqual(ctypes.sizeof(tavrin.FwInfo), 42)
+        self.assertEqual(tavrin.FwInfo.fieldB.offset, 9)
         self.assertEqual(tavrin.LIBRARY_MAJOR, header_define("TAVRIN_VERSION_MAJOR"))
         self.assertTrue(library().path.endswith(f".so.{tavrin.LIBRARY_MAJOR}") or
                         f".so.{tavrin.LIBRARY_MAJOR}." in library().path)
