@@ -91,8 +91,9 @@ struct HidCaps {
 // owner and released with it.
 class HidDescription {
 public:
-    // Null when the device states none (or is no HID device).
-    static std::unique_ptr<HidDescription> fetch(OsHandle device);
+    // The description of the open device behind path; null when it states none (or is no HID
+    // device).
+    static std::unique_ptr<HidDescription> fetch(OsHandle device, const char16_t* path);
 
     virtual ~HidDescription() = default;
     // The top-level capabilities; false when the description cannot give them.

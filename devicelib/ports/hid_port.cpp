@@ -79,6 +79,7 @@ std::int32_t CHidPort::syncIOAccess(std::uint8_t direction, void* overlapped, vo
 
 bool CHidPort::openDevice(const char16_t* path, std::uint16_t openFlag) {
     if (!CBPort::openPort(path, openFlag)) return false;
+    openedPath_ = path;
     if (!getDevReportInfo()) {
         closePort();
         return false;
@@ -107,7 +108,7 @@ bool CHidPort::hidQuery(void* buffer, int selector) {
     if (selector != 4 || buffer == nullptr) return false;
     if (!description_) {
         if (handle_ == platform::kNoHandle) return false;
-        description_ = platform::usb::HidDescription::fetch(handle_);
+        description_ = platform::usb::HidDescription::fetch(handle_, openedPath_.c_str());
         if (!description_) return false;
     }
     return description_->caps(*static_cast<platform::usb::HidCaps*>(buffer));
@@ -185,6 +186,7 @@ std::int32_t CHidPort::reOpenPort(std::int32_t) {
         log.funcLine(kName, u"Fail(3)\r\n");
         return 0;
     }
+    openedPath_ = path;
     if (!getDevReportInfo()) {
         log.funcLine(kName, u"Fail(2)\r\n");
         closePort();

@@ -53,6 +53,7 @@ private:
     bool openDevice(const char16_t* path, std::uint16_t openFlag);
 
     std::unique_ptr<platform::usb::HidDescription> description_;  // kept across opens
+    std::u16string openedPath_;  // the path of the open device
     std::uint8_t reportId_ = 0;
     std::uint16_t inputLength_ = 0;
     std::uint16_t outputLength_ = 0;

@@ -349,8 +349,10 @@ std::vector<std::uint8_t> readDescriptorFile(const fs::path& file) {
 }
 
 // The report descriptor of an open hidraw node: asked of the driver, or (for a node the driver
-// does not answer for, such as a stand-in device) read from the sysfs folder of its device number.
-std::vector<std::uint8_t> reportDescriptor(int fd) {
+// does not answer for, such as a stand-in device) read from sysfs: the folder of its device
+// number, or the class folder of its node's name (<root>/dev/hidrawN has its descriptor in
+// <root>/sys/class/hidraw/hidrawN/device).
+std::vector<std::uint8_t> reportDescriptor(int fd, const char16_t* path) {
     int size = 0;
     if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0 && size > 0 && size <= HID_MAX_DESCRIPTOR_SIZE) {
         auto desc = std::make_unique<hidraw_report_descriptor>();
@@ -360,9 +362,18 @@ std::vector<std::uint8_t> reportDescriptor(int fd) {
         return {};
     }
     struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return {};
-    const std::string number = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
-    return readDescriptorFile(sysDir() / "dev" / "char" / number / "device" / "report_descriptor");
+    if (::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
+        const std::string number = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+        auto bytes = readDescriptorFile(sysDir() / "dev" / "char" / number / "device" / "report_descriptor");
+        if (!bytes.empty()) return bytes;
+    }
+    if (path == nullptr) return {};
+    std::string file = posix::toUtf8(path);
+    file = file.substr(0, file.find('#'));
+    const fs::path node(file);
+    if (node.parent_path().filename() != "dev" || node.filename().string().compare(0, 6, "hidraw") != 0) return {};
+    const fs::path root = node.parent_path().parent_path();
+    return readDescriptorFile(root / "sys" / "class" / "hidraw" / node.filename() / "device" / "report_descriptor");
 }
 
 class ParsedDescription final : public HidDescription {
@@ -530,9 +541,9 @@ bool nodeProperty(DevNode node, NodeProperty property, std::vector<std::u16strin
     return bytes <= room;
 }
 
-std::unique_ptr<HidDescription> HidDescription::fetch(OsHandle device) {
+std::unique_ptr<HidDescription> HidDescription::fetch(OsHandle device, const char16_t* path) {
     if (device == kNoHandle) return nullptr;
-    std::vector<std::uint8_t> bytes = reportDescriptor(static_cast<int>(device));
+    std::vector<std::uint8_t> bytes = reportDescriptor(static_cast<int>(device), path);
     posix::HidReportLayout layout;
     if (bytes.empty() || !posix::parseHidReportDescriptor(bytes.data(), bytes.size(), layout)) return nullptr;
     return std::make_unique<ParsedDescription>(std::move(layout));

@@ -7,8 +7,11 @@
 #include "platform/win32/windows_api.h"
 
 #include <cfgmgr32.h>
-#include <hidsdi.h>
 #include <setupapi.h>
+// The HID headers declare their functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
 
 namespace tavrin::platform::win32 {
 

@@ -298,7 +298,7 @@ bool nodeProperty(DevNode node, NodeProperty property, std::vector<std::u16strin
     return true;
 }
 
-std::unique_ptr<HidDescription> HidDescription::fetch(OsHandle device) {
+std::unique_ptr<HidDescription> HidDescription::fetch(OsHandle device, const char16_t*) {
     if (device == kNoHandle) return nullptr;
     const auto& api = deviceTreeApi();
     PHIDP_PREPARSED_DATA data = nullptr;
