@@ -43,7 +43,7 @@ std::int32_t CHidPort::syncIOAccess(std::uint8_t direction, void* overlapped, vo
             std::memcpy(output_ + header, bytes + sent, chunk);
             std::uint32_t moved = 0;
             // A report goes whole or not at all: a part of one would be a corrupted report.
-            if (!CBPort::syncIOAccess(1, overlapped, output_, outputLength_, &moved, timeoutMs) ||
+            if (!transferReport(1, overlapped, output_, outputLength_, &moved, timeoutMs) ||
                 moved != outputLength_) {
                 if (count != nullptr) *count = sent;
                 return 0;
@@ -57,7 +57,7 @@ std::int32_t CHidPort::syncIOAccess(std::uint8_t direction, void* overlapped, vo
     if (inputLength_ > kReportBufferBytes) return 0;
     input_[0] = 0;
     std::uint32_t got = 0;
-    if (!CBPort::syncIOAccess(0, overlapped, input_, inputLength_, &got, timeoutMs) || got < inputLength_ ||
+    if (!transferReport(0, overlapped, input_, inputLength_, &got, timeoutMs) || got < inputLength_ ||
         inputLength_ == 0)
         return 0;
     std::uint32_t payload = 0;

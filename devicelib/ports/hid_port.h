@@ -49,14 +49,25 @@ public:
     const std::u16string& locationPath() const { return locationPath_; }
     const std::u16string& parentInstanceId() const { return parentInstanceId_; }
 
+protected:
+    // One whole report in or out: the base transfer (a test replaces it with a scripted one).
+    virtual std::int32_t transferReport(std::uint8_t direction, void* overlapped, std::uint8_t* report,
+                                        std::uint32_t length, std::uint32_t* count, std::int32_t timeoutMs) {
+        return CBPort::syncIOAccess(direction, overlapped, report, length, count, timeoutMs);
+    }
+
 private:
     bool openDevice(const char16_t* path, std::uint16_t openFlag);
 
     std::unique_ptr<platform::usb::HidDescription> description_;  // kept across opens
     std::u16string openedPath_;  // the path of the open device
+
+protected:
     std::uint8_t reportId_ = 0;
     std::uint16_t inputLength_ = 0;
     std::uint16_t outputLength_ = 0;
+
+private:
     std::uint8_t input_[kReportBufferBytes] = {};
     std::uint8_t output_[kReportBufferBytes] = {};
 };

@@ -26,13 +26,11 @@ bool CUSBPort::enumUsbLocaPathFromSymLnk(const char16_t* path, InterfaceClass in
         log.funcLine(kName, u"Fail(1)\r\n");
         return false;
     }
-    std::u16string parent;
-    const char16_t* location = search.takeUsbLocaPath(node, &parent);
+    const char16_t* location = search.takeUsbLocaPath(node, &parentInstanceId_);
     if (location == nullptr) {
         log.funcLine(kName, u"Fail(2)\r\n");
         return false;
     }
-    parentInstanceId_ = parent;
     std::u16string loc(location);
     if (loc.size() >= kUsbPathChars) {
         log.funcLine(kName, u"Fail(3)\r\n");

@@ -110,10 +110,13 @@ public:
                 const fs::path classDir = hidDir / "hidraw" / node;
                 fs::create_directories(classDir, ec);
                 fs::create_directory_symlink("../..", classDir / "device", ec);
-                const auto desc =
-                    posix::vendorReportDescriptor(i.reportId, i.inputReportLength, i.outputReportLength);
-                std::ofstream(hidDir / "report_descriptor", std::ios::binary)
-                    .write(reinterpret_cast<const char*>(desc.data()), static_cast<std::streamsize>(desc.size()));
+                // Only a device that is served states its report layout.
+                if (!i.devicePath.empty()) {
+                    const auto desc =
+                        posix::vendorReportDescriptor(i.reportId, i.inputReportLength, i.outputReportLength);
+                    std::ofstream(hidDir / "report_descriptor", std::ios::binary)
+                        .write(reinterpret_cast<const char*>(desc.data()), static_cast<std::streamsize>(desc.size()));
+                }
                 const std::string fromClass = "../../devices/usb1/" + name + "/" + ifName + "/" + hidName + "/hidraw/" + node;
                 link(fromClass, root_ / "sys/class/hidraw" / node, plugged);
                 deviceNode(i.devicePath, root_ / "dev" / node, plugged);
