@@ -40,35 +40,53 @@ constexpr const char* kHidGuidInPath = "{4d1e55b2-f16f-11cf-88cb-001111000030}";
 constexpr std::size_t kPropertyBytes = 520;
 constexpr std::size_t kClassBytes = 400;
 
-std::mutex rootLock;
-std::string systemRoot;  // "" stands for "/"
+// The state below is built on first use: the library's start-up sets the root before the
+// static objects of this file would have been constructed.
+struct RootState {
+    std::mutex lock;
+    std::string root;  // "" stands for "/"
+};
+RootState& rootState() {
+    static RootState state;
+    return state;
+}
 
 fs::path sysDir() {
-    std::lock_guard<std::mutex> guard(rootLock);
-    return fs::path(systemRoot.empty() ? "/" : systemRoot) / "sys";
+    RootState& s = rootState();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return fs::path(s.root.empty() ? "/" : s.root) / "sys";
 }
 std::string devDir() {
-    std::lock_guard<std::mutex> guard(rootLock);
-    return systemRoot.empty() ? std::string("/dev") : (fs::path(systemRoot) / "dev").string();
+    RootState& s = rootState();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.root.empty() ? std::string("/dev") : (fs::path(s.root) / "dev").string();
 }
 
 // Device nodes handed out: the canonical sysfs folders, numbered from 1 in the order first seen.
-std::mutex nodeLock;
-std::vector<std::string> nodeDirs;
+struct NodeTable {
+    std::mutex lock;
+    std::vector<std::string> dirs;
+};
+NodeTable& nodeTable() {
+    static NodeTable table;
+    return table;
+}
 
 DevNode nodeOf(const fs::path& dir) {
-    std::lock_guard<std::mutex> guard(nodeLock);
+    NodeTable& t = nodeTable();
+    std::lock_guard<std::mutex> guard(t.lock);
     const std::string s = dir.string();
-    auto it = std::find(nodeDirs.begin(), nodeDirs.end(), s);
-    if (it != nodeDirs.end()) return static_cast<DevNode>(it - nodeDirs.begin() + 1);
-    nodeDirs.push_back(s);
-    return static_cast<DevNode>(nodeDirs.size());
+    auto it = std::find(t.dirs.begin(), t.dirs.end(), s);
+    if (it != t.dirs.end()) return static_cast<DevNode>(it - t.dirs.begin() + 1);
+    t.dirs.push_back(s);
+    return static_cast<DevNode>(t.dirs.size());
 }
 
 std::optional<fs::path> dirOf(DevNode node) {
-    std::lock_guard<std::mutex> guard(nodeLock);
-    if (node == 0 || node > nodeDirs.size()) return std::nullopt;
-    fs::path dir = nodeDirs[node - 1];
+    NodeTable& t = nodeTable();
+    std::lock_guard<std::mutex> guard(t.lock);
+    if (node == 0 || node > t.dirs.size()) return std::nullopt;
+    fs::path dir = t.dirs[node - 1];
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) return std::nullopt;  // the device has gone
     return dir;
@@ -411,8 +429,9 @@ const char16_t* hidInterfaceClass() { return kHidClass; }
 void setSystemRoot(const std::u16string& root) {
     std::string r = posix::toUtf8(root.c_str());
     while (r.size() > 1 && r.back() == '/') r.pop_back();
-    std::lock_guard<std::mutex> guard(rootLock);
-    systemRoot = r == "/" ? std::string() : r;
+    RootState& s = rootState();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.root = r == "/" ? std::string() : r;
 }
 
 std::unique_ptr<DeviceSet> DeviceSet::presentInterfaces(const char16_t* interfaceClass) {

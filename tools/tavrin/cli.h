@@ -54,6 +54,9 @@ std::optional<Bytes> parseHex(const std::vector<std::string>& words);
 
 // "a.b.c.d:port": four decimal bytes and a decimal port 1..65535.
 bool isNetworkPath(std::string_view path);
+// A USB HID interface path: one that ends with the HID interface class, in any case. Other
+// paths that are no network paths are USB printer interface paths.
+bool isHidPath(std::string_view path);
 
 // "10 01 00 00", a line break after every perLine bytes.
 std::string hexText(const Bytes& bytes, std::size_t perLine = 16);
