@@ -218,15 +218,17 @@ private:
     PHIDP_PREPARSED_DATA data_;
 };
 
-thread_local std::u16string hidClassText;
-
 }  // namespace
 
+// Asked of the system once: the class is fixed. (No thread-local text here: a thread-local object
+// with a destructor would pin the library in the process.)
 const char16_t* hidInterfaceClass() {
-    GUID g{};
-    deviceTreeApi().GetHidGuid(&g);
-    hidClassText = guidText(g);
-    return hidClassText.c_str();
+    static const std::u16string text = [] {
+        GUID g{};
+        deviceTreeApi().GetHidGuid(&g);
+        return guidText(g);
+    }();
+    return text.c_str();
 }
 
 void setSystemRoot(const std::u16string&) {}
