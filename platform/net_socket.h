@@ -71,10 +71,13 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// One send or receive on a connected TCP socket, signalling an event when it completes.
+// One send or receive on a connected TCP socket, signalling an event when it completes (Windows:
+// the event of the caller's overlapped block when one is given, else the port's own; POSIX: a
+// caller's block is ignored). As with Transfer, every wait also ends once the port's abort event
+// is set, and a transfer that starts after the abort fails.
 class SocketTransfer {
 public:
-    SocketTransfer(const Socket& socket, void* callerBlock, IoEvent& event);
+    SocketTransfer(const Socket& socket, void* callerBlock, IoEvent& event, const IoEvent& abortEvent);
     SocketTransfer(const SocketTransfer&) = delete;
     SocketTransfer& operator=(const SocketTransfer&) = delete;
 
@@ -83,14 +86,18 @@ public:
     IoWait wait(std::int32_t timeoutMs, std::uint32_t* code);
     bool finish(std::uint32_t* count);
     // Cancels the outstanding operation and waits for its end, so that nothing refers to the
-    // buffer afterwards.
-    void cancelAndAwait();
+    // buffer afterwards. True when it had completed all the same: *count then holds the bytes.
+    bool cancelAndAwait(std::uint32_t* count);
 
 private:
     const Socket& socket_;
-    void* callerBlock_;
+    // Windows: the caller's block (for its event), the block of the transfer, and whether the
+    // system holds it.
+    [[maybe_unused]] void* callerBlock_;
     IoEvent& event_;
-    alignas(8) unsigned char block_[48] = {};
+    const IoEvent& abortEvent_;
+    [[maybe_unused]] alignas(8) unsigned char block_[48] = {};
+    [[maybe_unused]] bool pending_ = false;
     bool send_ = false;
     bool startFailed_ = false;
     void* buffer_ = nullptr;

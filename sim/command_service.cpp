@@ -39,13 +39,18 @@ bool CommandService::pause(std::uint32_t ms) {
     return !wake_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return stopping_; });
 }
 
+bool CommandService::running() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return !stopping_;
+}
+
 void CommandService::run() {
     RequestReader reader;
     std::vector<Request> requests;
     std::uint8_t buffer[512];
     int quietMs = 0;
     std::uint16_t served = 0;  // on this connection
-    while (pause(0)) {
+    while (running()) {
         const long n = channel_.read(buffer, sizeof buffer, kPollMs);
         if (n <= 0) {
             quietMs += kPollMs;
@@ -61,6 +66,7 @@ void CommandService::run() {
         for (const Request& request : requests) {
             recorder_.addPacket(request.raw);
             serve(request);
+            ++served_;
             const std::uint16_t closeAfter = model_.faults().closeAfter;
             if (closeAfter != 0 && ++served >= closeAfter) {
                 channel_.drop();
@@ -76,10 +82,13 @@ std::vector<Bytes> CommandService::replyWrites(std::uint8_t code, const Answer& 
     const Bytes reply = framePacket(code, payload, answer.status);
 
     std::vector<Bytes> writes;
-    for (std::uint16_t i = 0; i < faults.redundant; ++i)
-        writes.push_back(framePacket(static_cast<std::uint8_t>(code + 1), {}, 0));
-
     Bytes last;
+    for (std::uint16_t i = 0; i < faults.redundant; ++i) {
+        const Bytes other = framePacket(static_cast<std::uint8_t>(code + 1), {}, 0);
+        if (faults.together) last.insert(last.end(), other.begin(), other.end());
+        else writes.push_back(other);
+    }
+
     for (std::uint16_t i = 0; i < faults.noise; ++i) last.push_back(kNoise[i % sizeof kNoise]);
     if (faults.badChecksum && reply.size() > kHeader) {
         Bytes broken = reply;
@@ -88,8 +97,13 @@ std::vector<Bytes> CommandService::replyWrites(std::uint8_t code, const Answer& 
     }
     const std::size_t replyAt = last.size();
     last.insert(last.end(), reply.begin(), reply.end());
-    if (faults.split && reply.size() > kHeader) {
-        const std::size_t cut = replyAt + kHeader + (reply.size() - kHeader) / 2;
+    std::size_t cut = 0;
+    if (faults.splitAt != 0 && faults.splitAt < reply.size()) {
+        cut = replyAt + faults.splitAt;
+    } else if (faults.split && reply.size() > kHeader) {
+        cut = replyAt + kHeader + (reply.size() - kHeader) / 2;
+    }
+    if (cut != 0) {
         writes.emplace_back(last.begin(), last.begin() + static_cast<std::ptrdiff_t>(cut));
         writes.emplace_back(last.begin() + static_cast<std::ptrdiff_t>(cut), last.end());
     } else {
@@ -98,12 +112,29 @@ std::vector<Bytes> CommandService::replyWrites(std::uint8_t code, const Answer& 
     return writes;
 }
 
+void CommandService::noiseFor(std::uint32_t ms) {
+    constexpr std::uint32_t kEveryMs = 10;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (std::size_t at = 0; std::chrono::steady_clock::now() < end && model_.faults().noiseForMs != 0; ++at) {
+        const std::uint8_t chunk[] = {kNoise[at % sizeof kNoise], kNoise[(at + 3) % sizeof kNoise],
+                                      kNoise[(at + 5) % sizeof kNoise]};
+        if (!channel_.write(chunk, sizeof chunk) || !pause(kEveryMs)) return;
+    }
+}
+
 void CommandService::serve(const Request& request) {
     if (!request.checksumOk) return;  // a corrupted request is not answered
     const FaultPlan faults = model_.faults();
     if (faults.noReply) return;
+    if (faults.noiseForMs != 0) {
+        noiseFor(faults.noiseForMs);
+        return;
+    }
     const Answer answer = model_.answer(request);
-    if (faults.delayMs != 0 && !pause(faults.delayMs)) return;
+    if (answer.silent) return;
+    const std::uint32_t late = faults.lateMs(request.code);
+    const std::uint32_t delay = late != 0 ? late : faults.delayMs;
+    if (delay != 0 && !pause(delay)) return;
 
     const std::vector<Bytes> writes = replyWrites(request.code, answer, faults);
     // Every write but the last is followed by the pause: the redundant replies, each on its
@@ -111,6 +142,11 @@ void CommandService::serve(const Request& request) {
     for (std::size_t i = 0; i < writes.size(); ++i) {
         if (!channel_.write(writes[i].data(), writes[i].size())) return;
         if (i + 1 < writes.size() && !pause(faults.pauseMs)) return;
+    }
+    for (const Answer& next : answer.after) {
+        if (!pause(answer.afterMs)) return;
+        const Bytes reply = framePacket(request.code, next.payload, next.status);
+        if (!channel_.write(reply.data(), reply.size())) return;
     }
 }
 

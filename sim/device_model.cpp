@@ -9,6 +9,22 @@ Answer text(const std::string& s) { return Answer{0, Bytes(s.begin(), s.end())};
 Answer status(std::uint8_t s) { return Answer{s, {}}; }
 }  // namespace
 
+void FaultPlan::setLate(std::uint8_t code, std::uint32_t ms) {
+    for (LateReply& r : late) {
+        if (r.code == code) {
+            r.ms = ms;
+            return;
+        }
+    }
+    late.push_back({code, ms});
+}
+
+std::uint32_t FaultPlan::lateMs(std::uint8_t code) const {
+    for (const LateReply& r : late)
+        if (r.code == code) return r.ms;
+    return 0;
+}
+
 DeviceModel::DeviceModel(DeviceConfig config) : config_(std::move(config)) {}
 
 Answer DeviceModel::answer(const Request& request) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "sim/frame.h"
 
@@ -18,6 +19,11 @@ namespace tavrin::sim {
 struct Answer {
     std::uint8_t status = 0;
     Bytes payload;
+    bool silent = false;  // the request is taken and not answered at all
+    // Further answers the device sends on its own, afterMs after the one before (a device that
+    // reports it is still busy until it is done).
+    std::vector<Answer> after;
+    std::uint32_t afterMs = 0;
 };
 
 // Ways a device misbehaves, each on its own. They apply to every reply while set.
@@ -31,8 +37,38 @@ struct FaultPlan {
     std::uint32_t delayMs = 0;     // a slow device: the wait before each reply
     std::uint16_t longReply = 0;   // every reply carries this many payload bytes (up to 255): its
                                    // own, cut or filled up with '.'
-    std::uint32_t pauseMs = 100;   // the pause of split and redundant
+    std::uint32_t pauseMs = 100;   // the pause of split, splitAt and redundant
     std::uint16_t closeAfter = 0;  // network: the connection is dropped after this many commands
+    std::uint16_t splitAt = 0;     // each reply (with or without payload) in two writes, cut after
+                                   // this many of its bytes (2: inside the header), a pause between
+    bool together = false;         // the redundant replies go out in the same write as the reply
+    // Replies that come late: the milliseconds between a request of the code and its reply
+    // (meant to be longer than the library waits). The device answers nothing else meanwhile.
+    struct LateReply {
+        std::uint8_t code = 0;
+        std::uint32_t ms = 0;
+    };
+    std::vector<LateReply> late;
+    std::uint32_t noiseForMs = 0;  // instead of a reply: noise (never 0x10), a few bytes every
+                                   // 10 ms, for this long or until the fault is switched off
+
+    void setLate(std::uint8_t code, std::uint32_t ms);
+    // How late the reply to code comes; 0: not late.
+    std::uint32_t lateMs(std::uint8_t code) const;
+};
+
+// The firmware side of the device (sim/firmware.h).
+struct FirmwareConfig {
+    bool inBootMode = false;        // 0x16 answers "already in boot mode" (02 00 00)
+    std::uint16_t restartWait = 4;  // else: 01 and this wait count (x 25 ms) ...
+    std::uint32_t awayMs = 50;      // ... and the device is away (network: refuses) this long
+    std::uint8_t workModeStatus = 0;      // the status answered to 0x14
+    std::uint16_t busyAnswers = 0;  // 0x62 answered busy (00 00 busyWait) this often first
+    std::uint16_t busyWait = 4;
+    bool busyForever = false;       // fault: 0x62 is answered busy every time
+    std::int32_t silentPiece = -1;  // fault: the 0x61 piece of this index (0-based) is not answered
+    std::int32_t vanishAfter = -1;  // fault: after this many pieces the device goes away for good
+    std::uint32_t pieceDelayMs = 0; // each piece answered after this long (a slow device)
 };
 
 struct DeviceConfig {
@@ -47,6 +83,8 @@ struct DeviceConfig {
     std::map<std::uint8_t, Answer> answers;
     FaultPlan faults;
     Bytes dataAnswer;  // network: sent back for each chunk of raw data (none by default)
+    bool dataClose = false;  // network: the device closes the data connection after each answer
+    FirmwareConfig firmware;
 };
 
 // The device's behaviour. Thread-safe.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "sim/frame.h"
 
@@ -48,7 +49,11 @@ bool TcpChannel::refusing() {
 
 long TcpChannel::read(void* buffer, std::size_t length, int timeoutMs) {
     if (dropRequested_.exchange(false)) stream_.reset();
-    if (refusing() || !listener_) return 0;
+    if (refusing() || !listener_) {
+        // The device is away: no busy loop of the service meanwhile.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, kPollMs)));
+        return 0;
+    }
     if (!stream_) {
         stream_ = listener_->accept(timeoutMs);
         if (!stream_) return 0;
@@ -88,6 +93,7 @@ void DataService::start() {
             }
             recorder_.addBytes(buffer, static_cast<std::size_t>(n));
             if (!answer_.empty()) channel_.write(answer_.data(), answer_.size());
+            if (closeAfterAnswer_) channel_.drop();
         }
     });
 }

@@ -55,11 +55,12 @@ private:
 };
 
 // Takes the raw data the library writes on the data channel, records it, and answers each
-// chunk with the configured bytes (none by default).
+// chunk with the configured bytes (none by default); with closeAfterAnswer the device then closes
+// the connection, right behind its answer.
 class DataService {
 public:
-    DataService(ByteChannel& channel, Recorder& recorder, Bytes answer)
-        : channel_(channel), recorder_(recorder), answer_(std::move(answer)) {}
+    DataService(ByteChannel& channel, Recorder& recorder, Bytes answer, bool closeAfterAnswer = false)
+        : channel_(channel), recorder_(recorder), answer_(std::move(answer)), closeAfterAnswer_(closeAfterAnswer) {}
     DataService(const DataService&) = delete;
     DataService& operator=(const DataService&) = delete;
     ~DataService() { stop(); }
@@ -70,6 +71,7 @@ private:
     ByteChannel& channel_;
     Recorder& recorder_;
     Bytes answer_;
+    bool closeAfterAnswer_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
 };

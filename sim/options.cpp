@@ -54,6 +54,17 @@ bool parseAnswer(const std::string& text, DeviceConfig& device) {
     return true;
 }
 
+// CODE:MS
+bool parseLate(const std::string& text, DeviceConfig& device) {
+    const auto colon = text.find(':');
+    unsigned long code = 0, ms = 0;
+    if (colon == std::string::npos || !parseNumber(text.substr(0, colon), 0xFF, code) ||
+        !parseNumber(text.substr(colon + 1), 600000, ms) || ms == 0)
+        return false;
+    device.faults.setLate(static_cast<std::uint8_t>(code), static_cast<std::uint32_t>(ms));
+    return true;
+}
+
 // "a.b.c.d" or "a.b.c.d:port"
 bool parseEndpoint(const std::string& text, platform::Ipv4Endpoint& out) {
     const std::size_t colon = text.find(':');
@@ -112,11 +123,16 @@ Options parseOptions(const std::vector<std::string>& args) {
         {"--delay", number(600000, [](DeviceConfig& d, unsigned long n) { d.faults.delayMs = static_cast<std::uint32_t>(n); })},
         {"--long-reply", number(kMaxPayload, [](DeviceConfig& d, unsigned long n) { d.faults.longReply = static_cast<std::uint16_t>(n); })},
         {"--pause", number(600000, [](DeviceConfig& d, unsigned long n) { d.faults.pauseMs = static_cast<std::uint32_t>(n); })},
+        {"--split-at", number(kHeader + kMaxPayload - 1, [](DeviceConfig& d, unsigned long n) { d.faults.splitAt = static_cast<std::uint16_t>(n); })},
+        {"--late", [](const std::string& v, DeviceConfig& d) { return parseLate(v, d); }},
+        {"--noise-for", number(600000, [](DeviceConfig& d, unsigned long n) { d.faults.noiseForMs = static_cast<std::uint32_t>(n); })},
     };
     const std::map<std::string, std::function<void(DeviceConfig&)>> flags = {
         {"--split", [](DeviceConfig& d) { d.faults.split = true; }},
         {"--bad-checksum", [](DeviceConfig& d) { d.faults.badChecksum = true; }},
         {"--no-reply", [](DeviceConfig& d) { d.faults.noReply = true; }},
+        {"--data-close", [](DeviceConfig& d) { d.dataClose = true; }},
+        {"--together", [](DeviceConfig& d) { d.faults.together = true; }},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -216,6 +232,8 @@ Network:
   --refuse MS            network: refuse connections for the first MS milliseconds
   --close-after N        network: drop the connection after every N commands
   --data-answer HEX      network: bytes sent back for each chunk of raw data
+  --data-close           network: close the data connection after each such answer (the
+                         answer goes first)
   --discovery ADDR:PORT  answer the library's search (UDP) at ADDR and PORT for every network
                          device; point the library's DiscoveryAddress setting at ADDR
   --reply-to ADDR:PORT   send the search replies there instead of to the searcher
@@ -243,7 +261,14 @@ Faults (each per device; numbers may be given as 0x..):
   --delay MS             wait MS milliseconds before each reply
   --long-reply N         every reply carries N payload bytes (1..255): its own, cut or filled up
                          with '.'
-  --pause MS             the pause of --split and --redundant               default 100
+  --pause MS             the pause of --split, --split-at and --redundant  default 100
+  --split-at N           each reply in two writes, cut after its first N bytes (2: inside the
+                         header), a pause between
+  --together             the replies of --redundant go out in the same write as the reply
+  --late CODE:MS         the reply to CODE goes out MS milliseconds after its request, longer
+                         than the library waits (repeatable); nothing is answered meanwhile
+  --noise-for MS         instead of each reply: noise (never 0x10), a few bytes every 10 ms,
+                         for MS milliseconds
 )";
 }
 

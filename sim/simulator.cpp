@@ -7,13 +7,20 @@ namespace tavrin::sim {
 
 SimDevice::SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control, std::unique_ptr<TcpChannel> data)
     : model_(std::move(config)), control_(std::move(control)), commands_(*control_, model_, recorder_),
-      data_(std::move(data)) {
+      data_(std::move(data)), firmware_(model_.config().firmware, [this](std::uint32_t ms) { goAway(ms); }) {
+    firmware_.attach(model_);
     if (data_) {
-        dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, model_.config().dataAnswer);
+        const DeviceConfig config = model_.config();
+        dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, config.dataAnswer, config.dataClose);
     }
 }
 
 SimDevice::~SimDevice() { stop(); }
+
+void SimDevice::goAway(std::uint32_t ms) {
+    if (TcpChannel* control = controlChannel()) control->refuseFor(ms);
+    if (data_) data_->refuseFor(ms);
+}
 
 void SimDevice::start() {
     commands_.start();

@@ -11,6 +11,7 @@
 #include "sim/channel.h"
 #include "sim/command_service.h"
 #include "sim/device_model.h"
+#include "sim/firmware.h"
 #include "sim/hid_channel.h"
 #include "sim/net_channel.h"
 #include "sim/recorder.h"
@@ -32,6 +33,9 @@ public:
     DeviceModel& model() { return model_; }
     Recorder& received() { return recorder_; }
     void setFaults(const FaultPlan& faults) { model_.setFaults(faults); }
+    // Requests dealt with so far: the reply to received().packets()[i] has gone out once
+    // served() > i.
+    std::size_t served() const { return commands_.served(); }
 
     // Network devices: the path "a.b.c.d:P" (data at P, control at P + 100), the raw data
     // received on the data channel, and the channels themselves (for their switches).
@@ -50,11 +54,16 @@ public:
     const std::string& usbPort() const { return usbPort_; }
     HidChannel* hidChannel() { return dynamic_cast<HidChannel*>(control_.get()); }
 
+    // The firmware side: what the device received of updates, and its switches.
+    FirmwareTarget& firmware() { return firmware_; }
+
     void start();
     void stop();
 
 private:
     friend class Simulator;
+    // The device restarts: away for ms (network: both channels drop and refuse meanwhile).
+    void goAway(std::uint32_t ms);
 
     DeviceModel model_;
     Recorder recorder_;
@@ -69,6 +78,7 @@ private:
     std::string usbPort_;
     std::u16string usbPrinterPath_;
     std::u16string usbHidPath_;
+    FirmwareTarget firmware_;
 };
 
 // How a simulated USB device is plugged into a stand-in device tree.

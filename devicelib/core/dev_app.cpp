@@ -1,5 +1,9 @@
 #include "devicelib/core/dev_app.h"
 
+#include <new>
+#include <thread>
+#include <type_traits>
+
 #include "devicelib/ports/net_port.h"
 #include "platform/library_entry.h"
 #include "platform/sync.h"
@@ -8,10 +12,58 @@
 
 namespace tavrin {
 
-CDevApp& theApp() {
-    static CDevApp app;
-    return app;
-}
+namespace {
+
+// The owner of the application object, and through it of every process-wide object of the
+// library (the log, the settings, the device table). The library's entry functions build it at
+// process attach and destroy it at the end of process detach, so its order is theirs, as under
+// DllMain. The C++ runtime never destroys it: its exit handlers run before the destructor
+// functions of a shared object that was loaded at run time and never unloaded, and detach would
+// then work on destroyed objects. Where the library's pieces are linked into a program without
+// the entry functions (the unit tests), the object is built on first use and lives as long as the
+// program.
+class AppOwner {
+public:
+    CDevApp& get() {
+        CDevApp* app = app_.load(std::memory_order_acquire);
+        return app != nullptr ? *app : build();
+    }
+
+    void destroy() {
+        CDevApp* app = app_.exchange(nullptr, std::memory_order_acq_rel);
+        if (app != nullptr) app->~CDevApp();
+    }
+
+private:
+    CDevApp& build() {
+        while (building_.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
+        CDevApp* app = app_.load(std::memory_order_acquire);
+        if (app == nullptr) {
+            try {
+                app = new (storage_) CDevApp();
+            } catch (...) {
+                building_.store(false, std::memory_order_release);
+                throw;
+            }
+            app_.store(app, std::memory_order_release);
+        }
+        building_.store(false, std::memory_order_release);
+        return *app;
+    }
+
+    alignas(CDevApp) unsigned char storage_[sizeof(CDevApp)] = {};
+    std::atomic<CDevApp*> app_{nullptr};
+    std::atomic<bool> building_{false};
+};
+
+// Constant-initialised and trivially destructible: nothing of it runs before the entry functions
+// or among the runtime's exit handlers.
+constinit AppOwner appOwner;
+static_assert(std::is_trivially_destructible_v<AppOwner>);
+
+}  // namespace
+
+CDevApp& theApp() { return appOwner.get(); }
 
 CDevApp::~CDevApp() {
     // The members go in reverse order after this: the table (emptied), the settings, the log
@@ -80,11 +132,14 @@ void processAttach() {
     }
 }
 
+// Detach ends the library's process-wide objects: what the runtime destroys at unload happens
+// here, after exitObj, in the order the application object gives (the log goes last).
 void processDetach() {
     try {
         theApp().exitObj();
     } catch (...) {
     }
+    appOwner.destroy();
 }
 
 void otherNotification(std::uint32_t) {

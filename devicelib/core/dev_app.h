@@ -1,6 +1,7 @@
-// CDevApp: the device library as a whole. One process-wide object, built on first use, holding the
-// log, the settings, the device table, the user data folder and the OS level. initObj runs at
-// process attach and exitObj at process detach.
+// CDevApp: the device library as a whole. One process-wide object holding the log, the settings,
+// the device table, the user data folder and the OS level. Process attach builds it and runs
+// initObj; process detach runs exitObj and then destroys it (dev_app.cpp owns it: the C++
+// runtime's exit handlers never touch it).
 #pragma once
 
 #include <atomic>
@@ -35,6 +36,8 @@ private:
     void getUserAppPath();
 };
 
+// The application object; built on first use where the library's pieces are linked into a program
+// without its entry functions.
 CDevApp& theApp();
 inline CLogFile& theLog() { return theApp().log; }
 

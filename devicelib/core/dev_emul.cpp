@@ -16,7 +16,9 @@ std::uint8_t sumOf(const std::uint8_t* bytes, std::size_t count) {
 }
 
 constexpr int kReadRetries = 3;  // a fourth failed or empty read ends the wait
-constexpr std::uint16_t kReceiveBuffer = 264;
+// A device that never stops sending is not drained for ever: what is still coming after this
+// many reads is left to the reply wait and its deadline.
+constexpr int kDiscardReads = 16;
 
 }  // namespace
 
@@ -28,6 +30,7 @@ bool checkPacket(const std::uint8_t* packet, std::size_t size) {
 }
 
 PacketView CDevEmul::buildPacket(std::uint8_t code, const std::uint8_t* data, std::uint16_t length) {
+    if (data == nullptr && length != 0) return {};
     const std::uint8_t n = static_cast<std::uint8_t>(std::min<std::uint16_t>(length, kMaxPayload));
     packet_[0] = kPacketSync;
     packet_[1] = code;
@@ -57,8 +60,9 @@ Accepted CDevEmul::acceptBytes(const std::uint8_t* bytes, std::uint16_t count, b
             out.used = count;
             return out;
         }
-        while (collected_ < kPacketHeader && at < count) packet_[collected_++] = bytes[at++];
     }
+    // The header may be cut over several reads, as the payload may.
+    while (collected_ < kPacketHeader && at < count) packet_[collected_++] = bytes[at++];
 
     // Until the length byte of this packet has arrived, n is the one of the packet before.
     const std::uint16_t total = static_cast<std::uint16_t>(kPacketHeader + packet_[2]);
@@ -102,26 +106,48 @@ std::optional<Reply> CDevEmul::takeReply() const {
     return reply;
 }
 
+void CDevEmul::keepLeftover(const std::uint8_t* bytes, std::uint16_t count) {
+    leftoverCount_ = std::min<std::uint16_t>(count, kReceiveBuffer);
+    if (leftoverCount_ != 0) std::memmove(leftover_, bytes, leftoverCount_);
+}
+
+std::uint16_t CDevEmul::takeLeftover(std::uint8_t* into, std::uint16_t capacity) {
+    const std::uint16_t n = std::min(leftoverCount_, capacity);
+    if (n != 0) std::memcpy(into, leftover_, n);
+    leftoverCount_ = 0;
+    return n;
+}
+
 std::optional<Reply> readReply(CBPort& port, CDevEmul& emul) {
     std::uint8_t received[kReceiveBuffer];
     bool restart = true;
     std::uint16_t wanted = kMaxPacket;
     int retriesLeft = kReadRetries;
+    // What came behind the previous reply of this exchange is fed before anything is read.
+    std::uint16_t carried = emul.takeLeftover(received, sizeof received);
 
     for (;;) {
-        std::uint32_t got = 0;
-        if (!port.readPort(received, wanted, &got, nullptr) || got == 0) {
-            if (retriesLeft == 0) return std::nullopt;
-            --retriesLeft;
-            continue;
+        std::uint16_t count = carried;
+        carried = 0;
+        if (count == 0) {
+            if (emul.replyDeadlinePassed()) return std::nullopt;
+            std::uint32_t got = 0;
+            if (!port.readPort(received, wanted, &got, nullptr) || got == 0) {
+                if (retriesLeft == 0) return std::nullopt;
+                --retriesLeft;
+                continue;
+            }
+            count = static_cast<std::uint16_t>(std::min<std::uint32_t>(got, wanted));
         }
         const std::uint8_t* bytes = received;
-        std::uint16_t count = static_cast<std::uint16_t>(std::min<std::uint32_t>(got, wanted));
         for (;;) {
             const Accepted fed = emul.acceptBytes(bytes, count, restart);
             if (fed.complete) {
-                // Bytes behind a reply in the same read are not used.
-                if (auto reply = emul.takeReply()) return reply;
+                if (auto reply = emul.takeReply()) {
+                    // The bytes behind the reply may be the start of the next packet.
+                    emul.keepLeftover(bytes + fed.used, static_cast<std::uint16_t>(count - fed.used));
+                    return reply;
+                }
                 restart = true;
             } else {
                 restart = false;
@@ -137,6 +163,17 @@ std::optional<Reply> readReply(CBPort& port, CDevEmul& emul) {
             restart = true;
         }
     }
+}
+
+std::uint32_t discardStaleInput(CBPort& port, CDevEmul& emul) {
+    std::uint8_t stale[kReceiveBuffer];
+    std::uint32_t discarded = emul.takeLeftover(stale, sizeof stale);
+    for (int reads = 0; reads < kDiscardReads; ++reads) {
+        std::uint32_t got = 0;
+        if (!port.drainInput(stale, sizeof stale, &got) || got == 0) break;
+        discarded += got;
+    }
+    return discarded;
 }
 
 }  // namespace tavrin

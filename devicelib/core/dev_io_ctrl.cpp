@@ -2,6 +2,7 @@
 // name, "TAVR_DUMP" for raw bytes) and dllFunc_EnumProtoCode (the command names).
 #include "devicelib/core/dev_io_ctrl.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "devicelib/core/dev_app.h"
@@ -21,6 +22,11 @@ constexpr const char16_t* kRawName = u"TAVR_DUMP";
 // A device that keeps answering other commands would hold its caller for ever: after this many
 // replies to other codes in one exchange the wait ends as a failed read.
 constexpr unsigned kMaxRedundantReplies = 64;
+// Nor may one that keeps sending noise or broken packets: the reply waits of one exchange end
+// this many read time-outs after the command went out (plus the read under way then).
+constexpr std::int64_t kReplyWaitTimeouts = 10;
+// The data of one command: what its 16-bit length can say (the packet carries at most 255).
+constexpr std::uint32_t kMaxDataLength = 0xFFFF;
 
 bool sameText(const char16_t* a, const char16_t* b) {
     for (; *a != 0 && *a == *b; ++a, ++b) {
@@ -57,20 +63,45 @@ std::int32_t rawPassThrough(CBPort& port, const std::uint8_t* data, std::uint32_
     return written ? 1 : 0;
 }
 
+// Clears the protocol object's reply deadline when the exchange ends, however it ends.
+class ReplyDeadline {
+public:
+    ReplyDeadline(CDevEmul& emul, std::int32_t readTimeoutMs) : emul_(emul) {
+        const auto budget = std::chrono::milliseconds(static_cast<std::int64_t>(readTimeoutMs) * kReplyWaitTimeouts);
+        emul_.setReplyDeadline(CDevEmul::Clock::now() + budget);
+    }
+    ReplyDeadline(const ReplyDeadline&) = delete;
+    ReplyDeadline& operator=(const ReplyDeadline&) = delete;
+    ~ReplyDeadline() { emul_.setReplyDeadline(std::nullopt); }
+
+private:
+    CDevEmul& emul_;
+};
+
 std::int32_t packetExchange(CBPort& port, CDevEmul& emul, std::uint8_t code, const std::uint8_t* data,
                             std::uint32_t length, _DEVACK_INFO& answer) {
     CLogFile& log = theLog();
-    const PacketView packet = emul.buildPacket(code, data, static_cast<std::uint16_t>(length));
+    // Data the packet cannot carry is refused before anything goes out: a length beyond 16 bits
+    // would be cut to its low bits, and a length without data would send whatever the buffer
+    // still holds.
+    const PacketView packet = length <= kMaxDataLength
+                                  ? emul.buildPacket(code, data, static_cast<std::uint16_t>(length))
+                                  : PacketView{};
     if (packet.data == nullptr || packet.length == 0) {
         log.funcLine(kDevIoCtrl, u"生 成 命 令 包 失 败！！！\r\n");
         return 0;
     }
+    // What is waiting now answers an earlier command (a reply that came after its exchange had
+    // given up): the reply to this one must not be taken from it.
+    if (const std::uint32_t stale = discardStaleInput(port, emul); stale != 0)
+        log.funcLine(kDevIoCtrl, u"丢 弃 残 留 数 据(%d)\r\n", stale);
     log.funcLine(kDevIoCtrl, u"发 送,命令码(0x%x) 长度(%d)\r\n", code, packet.length);
     if (!writeAll(port, packet.data, packet.length, nullptr)) {
         log.funcLine(kDevIoCtrl, u"写 数 据 失 败！！！\r\n");
         return 0;
     }
 
+    const ReplyDeadline deadline(emul, port.readTimeout());
     std::optional<Reply> reply;
     for (unsigned redundant = 0;;) {
         reply = readReply(port, emul);
@@ -116,6 +147,10 @@ std::int32_t devIoCtrlByName(std::int32_t handle, const char16_t* name, const st
     if (row->code != kDevCmdSt) return DevIoCtrl(row->code, handle, data, length, answer);
     if (data == nullptr || length < 1 || data[0] < kDevCmdFirst || data[0] > kDevCmdLast) {
         theLog().funcLine(kDllDevIoCtrl, u"设 备 命 令 码 格 式 错 误\r\n");
+        return 0;
+    }
+    if (length > kMaxDataLength) {  // as for every command: the caller's data, code byte included
+        theLog().funcLine(kDevIoCtrl, u"生 成 命 令 包 失 败！！！\r\n");
         return 0;
     }
     return DevIoCtrl(data[0], handle, data + 1, length - 1, answer);

@@ -14,9 +14,10 @@ extern "C" TAVRIN_EXPORT std::uint32_t TAVRIN_API dllFunc_EnumDevPath(std::uint1
     return guarded<std::uint32_t>(0, [&]() -> std::uint32_t {
         if (portType > PORT_NET_CTRL) return 0;
         if (portType >= 0x0400) {
-            // For the network the first selector is the UDP port on which devices are sought.
+            // For the network the first selector is the UDP port on which devices are sought; the
+            // second, when not 0, the wait after the last reply in ms (else DiscoveryTimeout).
             return discoverNetDevices(static_cast<std::uint16_t>(vid & 0xFFFF),
-                                      reinterpret_cast<char16_t*>(buffer), size);
+                                      reinterpret_cast<char16_t*>(buffer), size, pid & 0xFFFF);
         }
         if (portType == PORT_USBPRN || portType == PORT_HID) {
             // The filters: the arguments, or the settings UsbVID and UsbPID where they are 0.

@@ -28,37 +28,74 @@ CLogFile::~CLogFile() { closeLog(); }
 void CLogFile::createTextBuffer() {
     RecursiveLockGuard guard(lock_);
     if (!text_) text_ = std::make_unique<char16_t[]>(kTextCapacity);
+    if (!writeBuffer_) writeBuffer_ = std::make_unique<char16_t[]>(kTextCapacity);
     fill_ = 0;
 }
 
 void CLogFile::freeTextBuffer() {
     RecursiveLockGuard guard(lock_);
+    std::lock_guard<std::mutex> writing(writerLock_);  // a flush may still be writing the other buffer
     text_.reset();
+    writeBuffer_.reset();
     open_ = 0;
     fill_ = 0;
 }
 
+bool CLogFile::fitsInRest(std::size_t length) const { return length + 1 <= kTextCapacity - fill_; }
+
 // Copies text to the fill position when it fits whole together with a terminating zero, as the
 // bounded formatting functions require; otherwise leaves the position where it was.
 bool CLogFile::appendIfFits(const std::u16string& text) {
-    if (text.size() + 1 > kTextCapacity - fill_) return false;
+    if (!fitsInRest(text.size())) return false;
     std::memcpy(text_.get() + fill_, text.data(), text.size() * sizeof(char16_t));
     fill_ += static_cast<std::uint32_t>(text.size());
     text_[fill_] = 0;
     return true;
 }
 
-void CLogFile::appendText(const std::u16string& text, bool stamped) {
-    RecursiveLockGuard guard(lock_);
-    if (!text_ || fill_ >= kTextCapacity) return;
-    if (stamped && !appendIfFits(logTimeStamp())) return;
-    if (fill_ < kTextCapacity) appendIfFits(text);
+bool CLogFile::appendFormattedPart(const char16_t* format, const FormatArg* args, std::size_t count) {
+    if (!text_ || fill_ >= kTextCapacity) return false;
+    const std::size_t length = formatWideInto(text_.get() + fill_, kTextCapacity - fill_, format, args, count);
+    if (length == kNoFit) {
+        text_[fill_] = 0;  // what was formatted of the dropped text is not part of the log
+        return false;
+    }
+    fill_ += static_cast<std::uint32_t>(length);
+    return true;
 }
 
-void CLogFile::logFlush() {
+void CLogFile::appendFormatted(const char16_t* prefixFormat, const FormatArg* prefixArgs, std::size_t prefixCount,
+                               const char16_t* format, const FormatArg* args, std::size_t count, bool stamped) {
     RecursiveLockGuard guard(lock_);
-    if (file_ != platform::kNoHandle && text_) {
-        std::u16string wide(text_.get(), fill_);
+    if (prefixFormat != nullptr) appendFormattedPart(prefixFormat, prefixArgs, prefixCount);
+    if (!text_ || fill_ >= kTextCapacity) return;
+    if (stamped) {
+        const platform::LocalTime t = platform::localTimeNow();
+        const FormatArg stamp[] = {FormatArg(t.hour), FormatArg(t.minute), FormatArg(t.second),
+                                   FormatArg(t.millisecond)};
+        if (!appendFormattedPart(u"%02u-%02u-%02u+%04u : ", stamp, 4)) return;
+    }
+    appendFormattedPart(format, args, count);
+}
+
+void CLogFile::takeText(TakenText& taken) {
+    if (taken.writing.owns_lock()) writeTaken(taken);  // a second flush in one call: the first text goes first
+    if (file_ != platform::kNoHandle && text_ && writeBuffer_) {
+        // Waits for the flush before to finish writing; the text collected since then is next.
+        taken.writing = std::unique_lock<std::mutex>(writerLock_);
+        std::swap(text_, writeBuffer_);
+        taken.file = file_;
+        taken.text = writeBuffer_.get();
+        taken.length = fill_;
+    }
+    fill_ = 0;
+    recordRead_ = 0;
+}
+
+void CLogFile::writeTaken(TakenText& taken) {
+    if (!taken.writing.owns_lock()) return;
+    if (taken.length > 0) {
+        std::u16string wide(taken.text, taken.length);
         std::string converted = platform::toAnsiCodePage(wide);
         const char* data = converted.data();
         std::size_t size = converted.size();
@@ -68,15 +105,24 @@ void CLogFile::logFlush() {
         }
         while (size > 0) {
             std::uint32_t written = 0;
-            if (!platform::writeFile(file_, data, static_cast<std::uint32_t>(size), &written) ||
-                written == 0)
+            if (!platform::writeFile(taken.file, data, static_cast<std::uint32_t>(size), &written) || written == 0)
                 break;
             data += written;
             size -= written;
         }
     }
-    fill_ = 0;
-    recordRead_ = 0;
+    taken.text = nullptr;
+    taken.length = 0;
+    taken.writing.unlock();
+}
+
+void CLogFile::logFlush() {
+    TakenText taken;
+    {
+        RecursiveLockGuard guard(lock_);
+        takeText(taken);
+    }
+    writeTaken(taken);  // still under the log lock when the caller holds it
 }
 
 std::uint32_t CLogFile::appendRecord(const char16_t* text, std::uint32_t length, std::uint32_t lineEnd) {
@@ -98,28 +144,33 @@ std::uint32_t CLogFile::appendRecord(const char16_t* text, std::uint32_t length,
 
 void CLogFile::setLogRecord(const char16_t* text, std::int32_t newLine, std::int32_t timeStamp,
                             std::int32_t flush) {
-    RecursiveLockGuard guard(lock_);
-    if (text != nullptr) {
-        std::u16string stamp;
-        if (timeStamp != 0) {
-            stamp = logTimeStamp();
-            if (stamp.size() >= 32) return;  // the stamp did not fit its buffer
+    TakenText taken;
+    {
+        RecursiveLockGuard guard(lock_);
+        if (text != nullptr) {
+            std::u16string stamp;
+            if (timeStamp != 0) {
+                stamp = logTimeStamp();
+                if (stamp.size() >= 32) return;  // the stamp did not fit its buffer
+            }
+            // The line in the text buffer is the whole text: only the record buffer counts at most
+            // 4,096 characters (and so refuses a longer text).
+            const std::u16string line =
+                stamp + std::u16string(text) + (newLine != 0 ? std::u16string(u"\r\n") : std::u16string());
+            if (text_) {
+                // A line that does not fit in the rest of the buffer (with its terminator) goes in after
+                // a flush; one longer than the whole buffer never fits and is dropped.
+                if (!fitsInRest(line.size())) takeText(taken);
+                appendIfFits(line);
+            }
+            if (!stamp.empty())
+                appendRecord(stamp.c_str(), static_cast<std::uint32_t>(stamp.size()), 0);
+            const std::uint32_t recordLength = static_cast<std::uint32_t>(wideLength(text, kRecordCapacity));
+            if (recordLength != 0) appendRecord(text, recordLength, newLine != 0 ? 2 : 0);
         }
-        const std::uint32_t textLength =
-            static_cast<std::uint32_t>(wideLength(text, kRecordCapacity));
-        const std::uint32_t needed =
-            static_cast<std::uint32_t>(stamp.size()) + textLength + (newLine != 0 ? 2 : 0);
-        if (text_) {
-            if (fill_ + needed > kTextCapacity) logFlush();
-            std::u16string line = stamp + std::u16string(text, textLength);
-            if (newLine != 0) line += u"\r\n";
-            appendIfFits(line);
-        }
-        if (!stamp.empty())
-            appendRecord(stamp.c_str(), static_cast<std::uint32_t>(stamp.size()), 0);
-        if (textLength != 0) appendRecord(text, textLength, newLine != 0 ? 2 : 0);
+        if (flush != 0) takeText(taken);
     }
-    if (flush != 0) logFlush();
+    writeTaken(taken);
 }
 
 const char16_t* CLogFile::getLogRecord(std::uint32_t* count, std::int32_t reset) {
@@ -173,6 +224,7 @@ void CLogFile::closeLog() {
     RecursiveLockGuard guard(lock_);
     if (file_ != platform::kNoHandle) {
         logFlush();
+        std::lock_guard<std::mutex> writing(writerLock_);  // no flush is writing to it any more
         platform::closeHandle(file_);
         file_ = platform::kNoHandle;
     }

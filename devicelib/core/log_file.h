@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "devicelib/core/wide_format.h"
@@ -30,29 +31,37 @@ public:
     void freeTextBuffer();
 
     // Appends formatted text; a text that does not fit whole in the rest of the buffer is dropped.
+    // The text is formatted straight into the buffer, and not at all when the buffer is full.
     template <typename... Args>
     void logPrint(const char16_t* format, const Args&... args) {
-        appendText(formatWide(format, args...), false);
+        const FormatArg list[] = {FormatArg(args)..., FormatArg(0)};
+        appendFormatted(nullptr, nullptr, 0, format, list, sizeof...(Args), false);
     }
     // The same, preceded by the time stamp "hh-mm-ss+mmmm : ".
     template <typename... Args>
     void logPrintStamped(const char16_t* format, const Args&... args) {
-        appendText(formatWide(format, args...), true);
+        const FormatArg list[] = {FormatArg(args)..., FormatArg(0)};
+        appendFormatted(nullptr, nullptr, 0, format, list, sizeof...(Args), true);
     }
     // A function line: "TID(%d)#%s : " with the calling thread and the function's name, then the
-    // message. Prefix and message are two separate appends.
+    // message. Prefix and message are two appends, each kept or dropped on its own.
     template <typename... Args>
     void funcLine(const char16_t* function, const char16_t* format, const Args&... args) {
-        logPrint(u"TID(%d)#%s : ", platform::currentThreadId(), function);
-        logPrint(format, args...);
+        const FormatArg prefix[] = {FormatArg(platform::currentThreadId()), FormatArg(function)};
+        const FormatArg list[] = {FormatArg(args)..., FormatArg(0)};
+        appendFormatted(u"TID(%d)#%s : ", prefix, 2, format, list, sizeof...(Args), false);
     }
     // A time-stamped line: "TID(%d)#", then the stamped message.
     template <typename... Args>
     void stampedLine(const char16_t* format, const Args&... args) {
-        logPrint(u"TID(%d)#", platform::currentThreadId());
-        logPrintStamped(format, args...);
+        const FormatArg prefix[] = {FormatArg(platform::currentThreadId())};
+        const FormatArg list[] = {FormatArg(args)..., FormatArg(0)};
+        appendFormatted(u"TID(%d)#", prefix, 1, format, list, sizeof...(Args), true);
     }
 
+    // Writes the collected text to the file and empties the buffer. The text is taken out of the
+    // buffer under the log lock and written after it is let go, in the order of the flushes, so
+    // that other threads log on meanwhile.
     void logFlush();
     std::uint32_t appendRecord(const char16_t* text, std::uint32_t length, std::uint32_t lineEnd);
     void setLogRecord(const char16_t* text, std::int32_t newLine, std::int32_t timeStamp,
@@ -70,13 +79,31 @@ public:
     std::u16string collectedText();
 
 private:
-    void appendText(const std::u16string& text, bool stamped);
+    // A full text buffer taken out of the log, to be written to the file without the log lock;
+    // it holds the writer lock until it is written.
+    struct TakenText {
+        std::unique_lock<std::mutex> writing;
+        platform::OsHandle file = platform::kNoHandle;
+        const char16_t* text = nullptr;
+        std::uint32_t length = 0;
+    };
+
+    // Under the log lock: an optional prefix, then the message (after the time stamp when stamped).
+    void appendFormatted(const char16_t* prefixFormat, const FormatArg* prefixArgs, std::size_t prefixCount,
+                         const char16_t* format, const FormatArg* args, std::size_t count, bool stamped);
+    bool appendFormattedPart(const char16_t* format, const FormatArg* args, std::size_t count);
+    bool fitsInRest(std::size_t length) const;  // length characters and a terminating zero
     bool appendIfFits(const std::u16string& text);
+    // Under the log lock: empties the buffer, and hands its text over for writing when a file is open.
+    void takeText(TakenText& taken);
+    static void writeTaken(TakenText& taken);
 
     platform::RecursiveLock lock_;
     platform::OsHandle file_ = platform::kNoHandle;
     std::int32_t open_ = 0;
     std::unique_ptr<char16_t[]> text_;
+    std::unique_ptr<char16_t[]> writeBuffer_;  // the text being written, swapped with text_
+    std::mutex writerLock_;  // one flush writes at a time, in the order they took their text; after lock_
     std::uint32_t fill_ = 0;
     char16_t record_[kRecordCapacity] = {};
     std::uint16_t recordWrite_ = 0;

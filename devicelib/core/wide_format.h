@@ -43,6 +43,13 @@ std::u16string formatWide(const char16_t* format, const Args&... args) {
     return formatWideArgs(format, list, sizeof...(Args));
 }
 
+// Formats into dest, which has room for capacity characters: the text and its terminating zero
+// when both fit (the result is the text's length), else kNoFit. Formatting stops at the first
+// character that does not fit, so a text that is dropped costs no more than the room there was.
+inline constexpr std::size_t kNoFit = static_cast<std::size_t>(-1);
+std::size_t formatWideInto(char16_t* dest, std::size_t capacity, const char16_t* format, const FormatArg* args,
+                           std::size_t count);
+
 // Length of a UTF-16 text, counting at most limit characters.
 std::size_t wideLength(const char16_t* text, std::size_t limit);
 

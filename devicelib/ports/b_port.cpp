@@ -14,12 +14,13 @@ constexpr std::uint32_t kWritePauseMs = 100;  // ... with a pause between two wa
 CBPort::~CBPort() {
     readEvent_.close();
     writeEvent_.close();
+    abortEvent_.close();
     if (handle_ != platform::kNoHandle) platform::closeHandle(handle_);
 }
 
 bool CBPort::ensureEvent(platform::IoEvent& event) {
     std::lock_guard<std::mutex> guard(eventLock_);
-    return event.create();
+    return event.create() && abortEvent_.create();
 }
 
 std::int32_t CBPort::syncIOAccess(std::uint8_t direction, void* overlapped, void* buffer,
@@ -30,8 +31,9 @@ std::int32_t CBPort::syncIOAccess(std::uint8_t direction, void* overlapped, void
 
     const bool write = direction == 1;
     platform::IoEvent& ownEvent = write ? writeEvent_ : readEvent_;
-    if (overlapped == nullptr && !ensureEvent(ownEvent)) return 0;
-    platform::Transfer transfer(handle_, overlapped, ownEvent);
+    // The port's events exist whatever the caller passes, so that every call behaves alike.
+    if (!ensureEvent(ownEvent)) return 0;
+    platform::Transfer transfer(handle_, overlapped, ownEvent, abortEvent_);
     if (!transfer.hasEvent()) return 0;
 
     if (aborted_.load()) return 0;
@@ -40,30 +42,29 @@ std::int32_t CBPort::syncIOAccess(std::uint8_t direction, void* overlapped, void
     // A transfer on the caller's own block stays with the caller.
     if (!transfer.usesOwnEvent()) return 0;
 
+    // A transfer that is given up is cancelled, and its end awaited: the block and the buffer
+    // are in this frame and the caller's. One that completed before the cancel took hold is done.
+    auto giveUp = [&]() -> std::int32_t { return transfer.cancelAndAwait(count) ? 1 : 0; };
     CLogFile& log = theLog();
     for (int waits = 1;; ++waits) {
         std::uint32_t code = 0;
         switch (transfer.wait(timeoutMs, &code)) {
         case platform::IoWait::Signalled:
             if (transfer.finish(count)) return 1;
-            transfer.cancel();
-            return 0;
+            return giveUp();
         case platform::IoWait::WaitFailed:
             log.funcLine(kSyncIo, u"syncIOAccess WAIT_FAILED\r\n");
-            transfer.cancel();
-            return 0;
+            return giveUp();
         case platform::IoWait::TimedOut:
             if (write && waits < kWriteWaits && !aborted_.load()) {
                 platform::sleepMs(kWritePauseMs);
                 continue;
             }
             if (write) log.funcLine(kSyncIo, u"syncIOAccess write timeout \r\n");
-            transfer.cancel();
-            return 0;
+            return giveUp();
         case platform::IoWait::Other:
             log.funcLine(kSyncIo, u"syncIOAccess fail 0x%x\r\n", code);
-            transfer.cancel();
-            return 0;
+            return giveUp();
         }
     }
 }
@@ -103,6 +104,7 @@ std::int32_t CBPort::closePort() {
         std::lock_guard<std::mutex> guard(eventLock_);
         readEvent_.close();
         writeEvent_.close();
+        abortEvent_.close();  // a port opened again starts without an abort
     }
     if (handle_ == platform::kNoHandle) return 1;
     bool closed = platform::closeHandle(handle_);
@@ -133,10 +135,18 @@ void CBPort::getPortInfo(PortInfo* info) {
 
 void CBPort::abortTransfers() { abortTransfersOn(handle_); }
 
+std::int32_t CBPort::drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (handle_ == platform::kNoHandle || !ensureEvent(readEvent_) || aborted_.load()) return 0;
+    return platform::readWaiting(handle_, readEvent_, buffer, length, count) ? 1 : 0;
+}
+
 void CBPort::abortTransfersOn(platform::OsHandle handle) {
     aborted_.store(true);
     std::lock_guard<std::mutex> guard(eventLock_);
-    platform::abortTransfers(handle, readEvent_, writeEvent_);
+    // Made here when no transfer has made it yet, so that one starting later finds it set.
+    abortEvent_.create();
+    platform::abortTransfers(handle, abortEvent_);
 }
 
 void CBPort::resetTimeouts(const _DEVOPEN_INFO* info) {

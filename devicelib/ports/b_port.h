@@ -43,6 +43,9 @@ public:
 
     // 0: one complete read (direction 0) or write (direction 1) with a time-out. Blocks up to the
     // time-out (a write: four time-outs and 300 ms). False on failure; *count holds what moved.
+    // A transfer that completes while its time-out is being handled counts as done. overlapped:
+    // the caller's OVERLAPPED block on Windows (the transfer is started on it and left to the
+    // caller unless it completes at once); elsewhere ignored.
     virtual std::int32_t syncIOAccess(std::uint8_t direction, void* overlapped, void* buffer,
                                       std::uint32_t length, std::uint32_t* count,
                                       std::int32_t timeoutMs);
@@ -80,6 +83,12 @@ public:
     // the port itself is closed when its last user lets go of it.
     virtual void abortTransfers();
 
+    // Not a device operation: one read of what the device has sent already, without waiting for
+    // more; nothing is left outstanding on the port when it returns. True with *count bytes (0:
+    // nothing is waiting), false when the port is not open or the read failed. Called before a
+    // command goes out, to discard what an earlier command's reply left behind.
+    virtual std::int32_t drainInput(void* buffer, std::uint32_t length, std::uint32_t* count);
+
     platform::OsHandle osHandle() const { return handle_; }
     std::uint16_t portType() const { return portType_; }
     std::int32_t readTimeout() const { return readTimeout_; }
@@ -90,11 +99,13 @@ public:
 
 protected:
     void resetTimeouts(const _DEVOPEN_INFO* info);
-    // Creates the port's own read or write event on first use.
+    // Creates the port's own read or write event, and its abort event, on first use.
     bool ensureEvent(platform::IoEvent& event);
-    // Marks the port aborted and ends the transfers outstanding on the handle.
+    // Marks the port aborted and ends the transfers outstanding on the handle; every wait of a
+    // transfer on the port ends at once from then on, until the port is closed.
     void abortTransfersOn(platform::OsHandle handle);
     bool aborted() const { return aborted_.load(); }
+    const platform::IoEvent& abortEvent() const { return abortEvent_; }
 
     platform::OsHandle handle_ = platform::kNoHandle;
     std::uint16_t portType_;
@@ -108,6 +119,7 @@ protected:
 private:
     std::mutex eventLock_;  // event creation against abortTransfers from another thread
     std::atomic<bool> aborted_{false};
+    platform::IoEvent abortEvent_;  // set once by abortTransfers, never reset
 };
 
 }  // namespace tavrin

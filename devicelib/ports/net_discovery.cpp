@@ -9,8 +9,12 @@
 
 namespace tavrin {
 
-std::uint32_t discoverNetDevices(std::uint16_t udpPort, char16_t* buffer, std::uint32_t* size) {
+std::uint32_t discoverNetDevices(std::uint16_t udpPort, char16_t* buffer, std::uint32_t* size,
+                                 std::uint32_t quietMs) {
     if (buffer == nullptr || size == nullptr) return 0;
+    const std::int32_t setting = theApp().settings.DiscoveryTimeout;
+    std::int32_t quiet = setting > 0 ? setting : kSearchQuietMs;
+    if (quietMs != 0) quiet = static_cast<std::int32_t>(std::min<std::uint32_t>(quietMs, kSearchLimitMs));
     CNetPort port(PORT_NET_DATA);
     port.setUdpPort(udpPort);
     const auto address = parseNetAddress(theApp().settings.DiscoveryAddress.c_str());
@@ -33,7 +37,7 @@ std::uint32_t discoverNetDevices(std::uint16_t udpPort, char16_t* buffer, std::u
     while (pos + 1 < capacity) {
         const Clock::time_point now = Clock::now();
         if (waitBegins) {
-            quietEnd = now + std::chrono::milliseconds(kSearchQuietMs);
+            quietEnd = now + std::chrono::milliseconds(quiet);
             waitBegins = false;
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(std::min(quietEnd, limit) - now);

@@ -227,6 +227,32 @@ std::int32_t CNetPort::closePort() {
     return 0;
 }
 
+std::int32_t CNetPort::reOpenPort(std::int32_t) {
+    if (opened_ == 0 || aborted()) return 0;
+    {
+        std::unique_lock<std::mutex> lock(link_->lock);
+        if (closeStarted_) return 0;
+        if (link_->threadRunning) {
+            tellThreadToLeave(lock);
+            if (!link_->threadEnded.wait_for(lock, kThreadLeaveWait, [this] { return !link_->threadRunning; }))
+                return 0;
+        }
+    }
+    if (thread_.joinable()) thread_.join();
+    if (!mkNetConnect(nullptr)) return 0;
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(std::max<std::int32_t>(writeTimeout_, 1000));
+    while (std::chrono::steady_clock::now() < until && !aborted()) {
+        if (link_->state.load() == 2) return 1;
+        {
+            std::lock_guard<std::mutex> guard(link_->lock);
+            if (!link_->threadRunning) return 0;  // refused: no connection came of it
+        }
+        platform::sleepMs(10);
+    }
+    return link_->state.load() == 2 ? 1 : 0;
+}
+
 std::int32_t CNetPort::isPortOpen() { return link_->state.load() == 2 ? 1 : 0; }
 
 void CNetPort::abortTransfers() {
@@ -237,12 +263,32 @@ void CNetPort::abortTransfers() {
     startClosing();
 }
 
+std::int32_t CNetPort::drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (opened_ == 0 || !isPortOpen() || !ensureEvent(readEvent_) || aborted()) return 0;
+    auto socket = currentSocket();
+    if (!socket) return 0;
+    if (length == 0) return 1;
+    platform::SocketTransfer transfer(*socket, nullptr, readEvent_, abortEvent());
+    if (!transfer.resetEvent()) return 0;
+    switch (transfer.start(false, buffer, length, count)) {
+    case platform::IoStart::Completed: return 1;  // 0 bytes: the device has closed its side
+    case platform::IoStart::Pending:
+        // Nothing is waiting: the receive is not left behind. Bytes that came in the meantime
+        // were received all the same, and count as drained.
+        if (!transfer.cancelAndAwait(count) && count != nullptr) *count = 0;
+        return 1;
+    case platform::IoStart::Failed: break;
+    }
+    return 0;
+}
+
 std::int32_t CNetPort::netTransfer(std::uint8_t direction, void* overlapped, void* buffer,
                                    std::uint32_t length, std::uint32_t* count) {
     if (opened_ == 0) return 0;
     if (link_->state.load() != 2 && !mkNetConnect(nullptr)) return 0;
     platform::IoEvent& event = direction == 1 ? writeEvent_ : readEvent_;
-    if (overlapped == nullptr && !ensureEvent(event)) return 0;
+    if (!ensureEvent(event)) return 0;  // with the caller's block too: it also makes the abort event
     return netIOAccess(direction, overlapped, event, buffer, length, count,
                        direction == 1 ? writeTimeout_ : readTimeout_)
                ? 1
@@ -267,7 +313,7 @@ bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::I
     if (!isPortOpen()) return false;
     auto socket = currentSocket();  // held for the whole transfer
     if (!socket) return false;
-    platform::SocketTransfer transfer(*socket, overlapped, event);
+    platform::SocketTransfer transfer(*socket, overlapped, event, abortEvent());
     CLogFile& log = theLog();
     if (!transfer.resetEvent()) {
         log.funcLine(kNetIo, u"ResetEvent Fail\r\n");
@@ -282,9 +328,8 @@ bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::I
     case platform::IoWait::TimedOut: log.funcLine(kNetIo, u"timeout\r\n"); break;
     case platform::IoWait::Other: log.funcLine(kNetIo, u"Fail 0x%x\r\n", code); break;
     }
-    transfer.cancelAndAwait();
-    if (count != nullptr) *count = 0;
-    return false;
+    // A transfer that completed before the cancel took hold is done: its bytes are not lost.
+    return transfer.cancelAndAwait(count);
 }
 
 std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* size, std::uint16_t direction,

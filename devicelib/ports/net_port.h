@@ -30,6 +30,10 @@ public:
                            void* overlapped) override;
     std::int32_t openPort(const char16_t* path, std::uint16_t openFlag) override;
     std::int32_t openPort(const _DEVOPEN_INFO* info, std::uint16_t openFlag) override;
+    // After the device restarted (a firmware update): the connection of the moment is given up and
+    // a new one is made; true once it is up, false when the device refused it or it did not come
+    // within the write time-out (at least 1000 ms).
+    std::int32_t reOpenPort(std::int32_t ignored) override;
     // Shuts the sending side and waits for the transmit thread until 5000 ms after that (a thread
     // still running then is told to leave); the socket goes.
     std::int32_t closePort() override;
@@ -38,6 +42,8 @@ public:
     // starts here already, so that a device's two channels wait for their threads at once and
     // the later closePort of either waits only for what is left of the 5000 ms.
     void abortTransfers() override;
+    // What has arrived on the connection; false when it is not connected.
+    std::int32_t drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) override;
 
     // Stores the address (when a text is given) and makes sure a socket and a transmit thread
     // exist; false for a malformed text or when no socket can be made.

@@ -2,11 +2,16 @@
  * Tavrin device library: the public interface.
  *
  * Plain C functions that return status numbers. Every text that crosses this interface is UTF-16
- * (tavrin_wchar_t: wchar_t on Windows, char16_t elsewhere); the device's own answers are bytes.
- * A device handle is a small integer 0..9 (-1 means none); only its low 16 bits are looked at.
+ * (tavrin_wchar_t: wchar_t on Windows, char16_t elsewhere; TAVRIN_TEXT("...") writes a literal of
+ * that type); the device's own answers are bytes. A device handle is a small integer 0..9 (-1 means
+ * none); only its low 16 bits are looked at.
  *
- * Include from C (C11 for char16_t) or C++. On Windows the functions use __stdcall and are exported
- * under their plain names; load the library by name ("Tavrin.dll" / "libTavrin.so") or link to it.
+ * Include from C (C89 and later; TAVRIN_TEXT needs C11 outside Windows) or C++ (C++11 and later).
+ * On Windows the functions use __stdcall and are exported under their plain names; link to the
+ * library (-lTavrin; on Windows the import library libTavrin.dll.a) or load it by name
+ * ("Tavrin.dll", "libTavrin.so.<major version>") and look the functions up: tavrin_exports.h lists
+ * them. The records below are
+ * laid out with the compiler's natural alignment, whatever packing the includer has set.
  */
 #ifndef TAVRIN_TAVRIN_H
 #define TAVRIN_TAVRIN_H
@@ -14,17 +19,36 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* The version of this interface and of the library built from it. */
+#define TAVRIN_VERSION_MAJOR 0
+#define TAVRIN_VERSION_MINOR 1
+#define TAVRIN_VERSION_PATCH 0
+/* One number for comparisons: major * 10000 + minor * 100 + patch. */
+#define TAVRIN_VERSION (TAVRIN_VERSION_MAJOR * 10000L + TAVRIN_VERSION_MINOR * 100L + TAVRIN_VERSION_PATCH)
+#define TAVRIN_STRINGIZE_(x) #x
+#define TAVRIN_STRINGIZE(x) TAVRIN_STRINGIZE_(x)
+/* "major.minor.patch" */
+#define TAVRIN_VERSION_STRING                                                                      \
+    TAVRIN_STRINGIZE(TAVRIN_VERSION_MAJOR) "." TAVRIN_STRINGIZE(TAVRIN_VERSION_MINOR) "."          \
+        TAVRIN_STRINGIZE(TAVRIN_VERSION_PATCH)
+
 #if defined(_WIN32)
 #define TAVRIN_API __stdcall
 typedef wchar_t tavrin_wchar_t;
+#define TAVRIN_TEXT(text) L##text
 #else
 #define TAVRIN_API
-#ifdef __cplusplus
+#if defined(__cplusplus)
 typedef char16_t tavrin_wchar_t;
-#else
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #include <uchar.h>
 typedef char16_t tavrin_wchar_t;
+#else
+/* Before C11 there is no char16_t; it is this type in C11. */
+typedef uint_least16_t tavrin_wchar_t;
 #endif
+/* A UTF-16 literal (C11, C++11). */
+#define TAVRIN_TEXT(text) u##text
 #endif
 
 #if defined(TAVRIN_BUILDING_LIBRARY) && !defined(_WIN32)
@@ -51,6 +75,9 @@ extern "C" {
 #define TAVRIN_SELECT_CTRL 0u
 #define TAVRIN_SELECT_DATA 1u
 
+/* The records that cross the interface keep the natural layout of the platform's compilers. */
+#pragma pack(push, 8)
+
 /* The operating-system handle of an open port: a HANDLE on Windows, a file descriptor elsewhere;
  * -1 when there is none. */
 typedef intptr_t tavrin_os_handle_t;
@@ -72,42 +99,45 @@ typedef struct _DEVACK_INFO {
     uint8_t ackCode; /* the device's acknowledge code (out); 0 when the reply carried data */
 } _DEVACK_INFO;
 
-/* Device paths of a port type: each path with its terminator, then an empty string. *size is the
- * buffer's capacity in characters on entry and the characters needed on return. For PORT_NET_*
- * (and 0x400) vid is the UDP port of the search; the paths are "a.b.c.d:port". Returns the
- * number of paths written. */
-TAVRIN_EXPORT uint32_t TAVRIN_API dllFunc_EnumDevPath(uint16_t portType, tavrin_wchar_t* buffer,
-                                                      uint32_t* size, uint32_t vid, uint32_t pid);
+#pragma pack(pop)
 
-/* Devices and raw transfers. */
-TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_OpenDev(const _DEVOPEN_INFO* info);
-TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_CloseDev(int32_t hDev);
-TAVRIN_EXPORT tavrin_os_handle_t TAVRIN_API dllFunc_GetDevHandle(int32_t hDev, uint32_t selector);
-/* overlapped: an LPOVERLAPPED on Windows, or null; elsewhere pass null. */
-TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_Write(int32_t hDev, const void* data, uint32_t length,
-                                               uint32_t* written, void* overlapped);
-TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_Read(int32_t hDev, void* buffer, uint32_t length,
-                                              uint32_t* read, void* overlapped);
+/* Firmware update (dllFunc_OpenDfu ... dllFunc_DFUStart). Progress and steps reach the caller as
+ * WM_DFU_NOTIFY notifications, with wParam DFU_NOTIFY_TEXT (a text line was added to the log
+ * record; lParam the device handle; only while the library log is open) or DFU_NOTIFY_PROGRESS +
+ * percent (0..100; lParam 0). */
+#define WM_DFU_NOTIFY 0x0500u
+#define DFU_NOTIFY_TEXT 0x10000u
+#define DFU_NOTIFY_PROGRESS 0x20000u
+/* Option bit of dllFunc_DFUStart: restart the device after a successful update. */
+#define DFU_OPTION_RESTART 0x1u
 
-/* Command exchanges on the control port. name: a command name of dllFunc_EnumProtoCode, or
- * "TAVR_DUMP" to write data unframed and (when answer->lpBuf is given) read once into lpBuf.
- * "CTRL_DEVCMD_ST" takes the device command 0x80..0x9F as the first data byte. A device busy with
- * another exchange fails at once (0). */
-TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_DevIoCtrl(int32_t hDev, const tavrin_wchar_t* name,
-                                                   const uint8_t* data, uint32_t length,
-                                                   _DEVACK_INFO* answer);
-/* The command name of a row of the command name table (index 0..24) and its code; null past the
- * end (code left alone). The text belongs to the library. */
-TAVRIN_EXPORT const tavrin_wchar_t* TAVRIN_API dllFunc_EnumProtoCode(uint16_t index, uint16_t* code);
+/* The information fields of an open firmware file (dllFunc_fwInfo), 42 bytes. */
+typedef struct _FW_INFO {
+    uint8_t magic[4];  /* "udf1" */
+    uint8_t zero1;
+    uint8_t fieldA[4]; /* header bytes 24..27 */
+    uint8_t fieldB[32]; /* header bytes 39..70 */
+    uint8_t zero2;
+} _FW_INFO;
 
-/* The library log. */
-TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_OpenLog(const tavrin_wchar_t* path);
-/* The result carries no meaning. */
-TAVRIN_EXPORT int32_t TAVRIN_API dllFunc_SetLogRecord(const tavrin_wchar_t* text, int32_t newLine,
-                                                      int32_t timeStamp, int32_t flush);
-/* Points into the library's record buffer: copy the text before logging again. */
-TAVRIN_EXPORT const tavrin_wchar_t* TAVRIN_API dllFunc_GetLogRecord(uint32_t* count, int32_t reset);
-TAVRIN_EXPORT void TAVRIN_API dllFunc_CloseLog(void);
+#if !defined(_WIN32)
+/* Outside Windows there are no windows: the window argument of dllFunc_OpenDfu is a pointer to
+ * this record (or null), owned by the caller and kept alive until dllFunc_CloseDfu or the close of
+ * the device. The library calls notify(context, wParam, lParam) with the values a WM_DFU_NOTIFY
+ * message would carry, on the update's own thread (the progress of the update, the text lines),
+ * or on the thread calling dllFunc_DFUStart (the lines of the update start). The callback must
+ * return soon and must not call dllFunc_CloseDfu or dllFunc_CloseDev itself. */
+typedef struct _DFU_NOTIFY {
+    void (*notify)(void* context, uint32_t wParam, intptr_t lParam);
+    void* context;
+} _DFU_NOTIFY;
+#endif
+
+
+/* The exported functions, each with what it returns and what it logs: tavrin_exports.h. */
+#define TAVRIN_FUNCTION(name, bytes, result, parameters) TAVRIN_EXPORT result TAVRIN_API dllFunc_##name parameters;
+#include "tavrin_exports.h"
+#undef TAVRIN_FUNCTION
 
 #ifdef __cplusplus
 }

@@ -1,9 +1,11 @@
 // POSIX backend of device_io.h. A device file is opened non-blocking and locked exclusively; a
 // transfer is tried at once, and when the device is not ready it is "pending": wait() polls the
-// device together with the port's event (an eventfd that abortTransfers() signals), and finish()
-// moves the bytes once the device is ready. A transfer the system refused at start is never
-// signalled, as on Windows: its wait runs the full time-out. A caller's overlapped block has no
-// meaning here and is treated as none.
+// device together with the port's abort event (an eventfd that abortTransfers() makes readable
+// for good), and finish() moves the bytes once the device is ready. Nothing is queued in the
+// kernel, so a transfer that was not finished moved nothing and there is nothing to cancel. A
+// transfer the system refused at start is never signalled, as on Windows: its wait runs the full
+// time-out unless the port is aborted. A caller's overlapped block has no meaning here and is
+// ignored: the transfer is the same as without one.
 #include "platform/device_io.h"
 
 #include <cerrno>
@@ -43,6 +45,7 @@ bool IoEvent::create() {
     int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (fd < 0) return false;
     native_ = fd;
+    set_.store(false);
     return true;
 }
 
@@ -50,16 +53,22 @@ void IoEvent::close() {
     if (!valid()) return;
     ::close(static_cast<int>(native_));
     native_ = kNoHandle;
+    set_.store(false);
 }
 
-namespace {
+void IoEvent::set() {
+    // The counter is never read back: the eventfd stays readable.
+    const std::uint64_t one = 1;
+    if (valid()) {
+        set_.store(true);
+        [[maybe_unused]] ssize_t n = ::write(static_cast<int>(native_), &one, sizeof one);
+    }
+}
 
-bool eventSignalled(const IoEvent& e) { return posix::isReadable(static_cast<int>(e.native())); }
+bool IoEvent::isSet() const { return valid() && set_.load(); }
 
-}  // namespace
-
-Transfer::Transfer(OsHandle handle, void*, IoEvent& ownEvent)
-    : handle_(handle), callerBlock_(nullptr), ownEvent_(ownEvent) {}
+Transfer::Transfer(OsHandle handle, void*, IoEvent& ownEvent, const IoEvent& abortEvent)
+    : handle_(handle), callerBlock_(nullptr), ownEvent_(ownEvent), abortEvent_(abortEvent) {}
 
 bool Transfer::hasEvent() const { return ownEvent_.valid(); }
 
@@ -69,7 +78,7 @@ IoStart Transfer::start(bool write, void* buffer, std::uint32_t length, std::uin
     length_ = length;
     startFailed_ = false;
     if (count != nullptr) *count = 0;
-    if (eventSignalled(ownEvent_)) {  // aborted: nothing more may start
+    if (abortEvent_.isSet()) {  // aborted: nothing more may start
         startFailed_ = true;
         return IoStart::Failed;
     }
@@ -85,13 +94,13 @@ IoStart Transfer::start(bool write, void* buffer, std::uint32_t length, std::uin
 }
 
 IoWait Transfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {
-    return posix::waitTransfer(static_cast<int>(ownEvent_.native()), static_cast<int>(handle_), write_, startFailed_,
-                               timeoutMs, code);
+    return posix::waitTransfer(static_cast<int>(abortEvent_.native()), static_cast<int>(handle_), write_,
+                               startFailed_, timeoutMs, code);
 }
 
 bool Transfer::finish(std::uint32_t* count) {
     if (count != nullptr) *count = 0;
-    if (startFailed_ || eventSignalled(ownEvent_)) return false;
+    if (startFailed_ || abortEvent_.isSet()) return false;
     int fd = static_cast<int>(handle_);
     ssize_t n = write_ ? ::write(fd, buffer_, length_) : ::read(fd, buffer_, length_);
     if (n <= 0) return false;
@@ -99,19 +108,12 @@ bool Transfer::finish(std::uint32_t* count) {
     return true;
 }
 
-void Transfer::cancel() {
-    // Nothing is queued in the kernel: a transfer that was not finished moved no bytes.
+bool Transfer::cancelAndAwait(std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    return false;  // nothing was queued: an unfinished transfer moved no bytes
 }
 
-void abortTransfers(OsHandle, IoEvent& readEvent, IoEvent& writeEvent) {
-    const std::uint64_t one = 1;
-    // The events are made here when no transfer has made them yet, so that one starting later
-    // finds them signalled.
-    for (IoEvent* e : {&readEvent, &writeEvent})
-        if (e->create()) {
-            [[maybe_unused]] ssize_t n = ::write(static_cast<int>(e->native()), &one, sizeof one);
-        }
-}
+void abortTransfers(OsHandle, IoEvent& abortEvent) { abortEvent.set(); }
 
 }  // namespace tavrin::platform
 
@@ -150,6 +152,23 @@ bool printerRequest(OsHandle handle, PrinterRequest request, void* buffer, std::
     case PrinterRequest::VendorSetCommand: return false;
     }
     return false;
+}
+
+}  // namespace tavrin::platform
+
+namespace tavrin::platform {
+
+bool readWaiting(OsHandle handle, IoEvent& event, void* buffer, std::uint32_t length, std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (!event.valid() || event.isSet()) return false;  // aborted
+    if (length == 0) return true;
+    // The device file is non-blocking: a read takes what is there and never waits.
+    const ssize_t n = ::read(static_cast<int>(handle), buffer, length);
+    if (n >= 0) {
+        if (count != nullptr) *count = static_cast<std::uint32_t>(n);
+        return true;
+    }
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
 }
 
 }  // namespace tavrin::platform

@@ -1,8 +1,11 @@
 // POSIX backend of net_socket.h. Sockets are non-blocking. The connection watch emulates the
 // Windows event selection with poll(): while the connect is in progress it waits for the socket
 // to become writable (the connect's end, FD_CONNECT), once connected for the peer's close
-// (POLLRDHUP, FD_CLOSE); each notification is reported once, as Windows does. An eventfd lets
-// another thread wake a wait.
+// (POLLRDHUP, FD_CLOSE); each notification is reported once, as Windows does. As on Windows, the
+// peer's close is reported only once everything it sent before has been read: until a read would
+// return 0, the watch looks at the socket again every kDrainCheckMs. A connection that is gone in
+// both directions (reset, or closed by the peer after this side's shutdown) is reported at once.
+// An eventfd lets another thread wake a wait.
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/net_socket.h"
@@ -26,12 +30,26 @@ using posix::toSockaddr;
 
 namespace {
 
+constexpr int kDrainCheckMs = 50;
 
 int socketError(int fd) {
     int err = 0;
     socklen_t len = sizeof err;
     ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
     return err;
+}
+
+// After the peer's end of the stream has arrived: whether bytes it sent before are still unread
+// (a read would return them), or a read would return 0, or the connection broke (*error set).
+enum class PeerEnd { DataLeft, Closed, Broken };
+PeerEnd peerEnd(int fd, int* error) {
+    char byte;
+    const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) return PeerEnd::DataLeft;
+    if (n == 0) return PeerEnd::Closed;
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return PeerEnd::DataLeft;
+    *error = errno;
+    return PeerEnd::Broken;
 }
 
 }  // namespace
@@ -64,7 +82,8 @@ std::shared_ptr<Socket> tcpSocket(int* error) {
 }
 
 struct ConnectionWatch::State {
-    enum class Phase { Idle, Connecting, Connected, Done };
+    // Draining: the peer has closed its side, and what it sent before is not read yet.
+    enum class Phase { Idle, Connecting, Connected, Draining, Done };
     int wakeFd = -1;
     int socket = -1;
     Phase phase = Phase::Idle;
@@ -101,28 +120,50 @@ ConnectStart ConnectionWatch::connect(const Ipv4Endpoint& remote, int* error) {
 }
 
 NetWait ConnectionWatch::wait(int timeoutMs) {
+    State& st = *state_;
+    using Phase = State::Phase;
+    // While draining only a broken or fully closed connection wakes the poll (POLLHUP and
+    // POLLERR come unasked); the unread bytes are looked at after each short wait.
     short watchFor = 0;
-    if (state_->phase == State::Phase::Connecting) watchFor = POLLOUT;
-    if (state_->phase == State::Phase::Connected) watchFor = POLLRDHUP;
-    pollfd fds[2] = {{state_->wakeFd, POLLIN, 0}, {state_->socket, watchFor, 0}};
-    int r = pollFor(fds, watchFor != 0 ? 2 : 1, timeoutMs);
+    if (st.phase == Phase::Connecting) watchFor = POLLOUT;
+    if (st.phase == Phase::Connected) watchFor = POLLRDHUP;
+    const bool watchSocket = st.phase == Phase::Connecting || st.phase == Phase::Connected || st.phase == Phase::Draining;
+    const int pollMs = st.phase == Phase::Draining ? std::min(timeoutMs, kDrainCheckMs) : timeoutMs;
+    pollfd fds[2] = {{st.wakeFd, POLLIN, 0}, {st.socket, watchFor, 0}};
+    const int r = pollFor(fds, watchSocket ? 2 : 1, pollMs);
     if (r < 0) return NetWait::Failed;
-    if (r == 0) return NetWait::TimedOut;
-    State::Phase phase = state_->phase;
-    short got = fds[1].revents;
-    state_->pending = NetEvents{};
-    if (watchFor != 0 && got != 0) {
-        if (phase == State::Phase::Connecting) {
-            state_->pending.connect = true;
-            state_->pending.connectError = socketError(state_->socket);
-            state_->phase = state_->pending.connectError == 0 ? State::Phase::Connected : State::Phase::Done;
-        } else {
-            state_->pending.close = true;
-            state_->pending.closeError = (got & POLLERR) != 0 ? socketError(state_->socket) : 0;
-            state_->phase = State::Phase::Done;
+    const bool woken = r > 0 && fds[0].revents != 0;
+    const short got = r > 0 && watchSocket ? fds[1].revents : 0;
+    st.pending = NetEvents{};
+    auto reportClose = [&st](int error) {
+        st.pending.close = true;
+        st.pending.closeError = error;
+        st.phase = Phase::Done;
+    };
+    if (st.phase == Phase::Connecting) {
+        if (got != 0) {
+            st.pending.connect = true;
+            st.pending.connectError = socketError(st.socket);
+            st.phase = st.pending.connectError == 0 ? Phase::Connected : Phase::Done;
+        }
+    } else if (st.phase == Phase::Connected || st.phase == Phase::Draining) {
+        if ((got & POLLERR) != 0) {
+            reportClose(socketError(st.socket));
+        } else if ((got & POLLHUP) != 0) {
+            // Closed both ways: this side had shut its sending side (the port is being closed),
+            // so what is left unread is of no use to anyone.
+            reportClose(0);
+        } else if (got != 0 || st.phase == Phase::Draining) {
+            int error = 0;
+            switch (peerEnd(st.socket, &error)) {
+            case PeerEnd::DataLeft: st.phase = Phase::Draining; break;
+            case PeerEnd::Closed: reportClose(0); break;
+            case PeerEnd::Broken: reportClose(error); break;
+            }
         }
     }
-    return NetWait::Signalled;
+    const NetEvents& p = st.pending;
+    return woken || p.connect || p.close ? NetWait::Signalled : NetWait::TimedOut;
 }
 
 bool ConnectionWatch::events(NetEvents& out, int*) {
@@ -138,8 +179,8 @@ void ConnectionWatch::wake() {
     }
 }
 
-SocketTransfer::SocketTransfer(const Socket& socket, void*, IoEvent& event)
-    : socket_(socket), callerBlock_(nullptr), event_(event) {}
+SocketTransfer::SocketTransfer(const Socket& socket, void*, IoEvent& event, const IoEvent& abortEvent)
+    : socket_(socket), callerBlock_(nullptr), event_(event), abortEvent_(abortEvent) {}
 
 bool SocketTransfer::resetEvent() { return event_.valid(); }
 
@@ -149,7 +190,7 @@ IoStart SocketTransfer::start(bool send, void* buffer, std::uint32_t length, std
     length_ = length;
     startFailed_ = false;
     if (count != nullptr) *count = 0;
-    if (posix::isReadable(static_cast<int>(event_.native()))) {  // aborted
+    if (abortEvent_.isSet()) {  // aborted: nothing more may start
         startFailed_ = true;
         return IoStart::Failed;
     }
@@ -166,13 +207,13 @@ IoStart SocketTransfer::start(bool send, void* buffer, std::uint32_t length, std
 }
 
 IoWait SocketTransfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {
-    return posix::waitTransfer(static_cast<int>(event_.native()), static_cast<int>(socket_.native()), send_,
+    return posix::waitTransfer(static_cast<int>(abortEvent_.native()), static_cast<int>(socket_.native()), send_,
                                startFailed_, timeoutMs, code);
 }
 
 bool SocketTransfer::finish(std::uint32_t* count) {
     if (count != nullptr) *count = 0;
-    if (startFailed_ || posix::isReadable(static_cast<int>(event_.native()))) return false;
+    if (startFailed_ || abortEvent_.isSet()) return false;
     int fd = static_cast<int>(socket_.native());
     ssize_t n = send_ ? ::send(fd, buffer_, length_, MSG_NOSIGNAL | MSG_DONTWAIT)
                       : ::recv(fd, buffer_, length_, MSG_DONTWAIT);
@@ -181,7 +222,10 @@ bool SocketTransfer::finish(std::uint32_t* count) {
     return true;
 }
 
-void SocketTransfer::cancelAndAwait() {}
+bool SocketTransfer::cancelAndAwait(std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    return false;  // nothing was queued: an unfinished transfer moved no bytes
+}
 
 UdpSocket::~UdpSocket() { close(); }
 

@@ -29,12 +29,14 @@ inline Ipv4Endpoint fromSockaddr(const sockaddr_in& a) {
     return e;
 }
 
-// poll() for at most timeoutMs in all, resumed with the time left after a signal.
+// poll() for timeoutMs in all, resumed with the time left after a signal. The time left is
+// rounded up to whole milliseconds: a wait never ends before its time-out (rounded down, a 1 ms
+// wait would become no wait at all).
 inline int pollFor(pollfd* fds, nfds_t n, int timeoutMs) {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
         int r = ::poll(fds, n, left.count() < 0 ? 0 : static_cast<int>(left.count()));
         if (r >= 0 || errno != EINTR) return r;
     }

@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <new>
 
 namespace tavrin::platform {
@@ -26,7 +27,31 @@ void RecursiveLock::lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t
 
 void RecursiveLock::unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 
-std::uint32_t currentThreadId() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+namespace {
+
+// A thread's id is asked for with every log line: it is kept per thread after the first call.
+// A child made by fork() has new ids, so the cache counts forks and asks again after one.
+std::atomic<std::uint32_t> forks{0};
+// Static TLS: the library may be loaded at run time and unloaded again, and the dynamic TLS of an
+// unloaded library is what ThreadSanitizer (and older loaders) handle worst; eight bytes fit in
+// the space the loader keeps for such libraries.
+[[gnu::tls_model("initial-exec")]] thread_local std::uint32_t cachedId = 0;
+[[gnu::tls_model("initial-exec")]] thread_local std::uint32_t cachedAt = 0;
+
+void countFork() { forks.fetch_add(1, std::memory_order_relaxed); }
+const int forkHandler = ::pthread_atfork(nullptr, nullptr, countFork);
+
+}  // namespace
+
+std::uint32_t currentThreadId() {
+    (void)forkHandler;
+    const std::uint32_t generation = forks.load(std::memory_order_relaxed);
+    if (cachedId == 0 || cachedAt != generation) {
+        cachedId = static_cast<std::uint32_t>(::syscall(SYS_gettid));
+        cachedAt = generation;
+    }
+    return cachedId;
+}
 
 void sleepMs(std::uint32_t ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};

@@ -14,6 +14,7 @@
 #include "platform/posix/ini_reader.h"
 #include "platform/posix/text_posix.h"
 #include "platform/system_info.h"
+#include "platform/text_utf.h"
 
 namespace tavrin::platform {
 
@@ -34,16 +35,21 @@ bool makeFolders(const std::string& path) {
 }
 
 // A bare file name is looked up in the system's configuration folder, as the Windows profile
-// functions look one up in the Windows folder.
+// functions look one up in the Windows folder. Empty when the name cannot be a file's.
 std::string settingsPath(const std::u16string& file) {
     std::string p = posix::toUtf8(file.c_str());
-    if (p.find('/') == std::string::npos) p = "/etc/" + p;
+    if (!p.empty() && p.find('/') == std::string::npos) p = "/etc/" + p;
     return p;
 }
 
+// A folder named by the environment: an absolute path the library can name in UTF-16.
+bool usableFolder(const char* value) { return value != nullptr && value[0] == '/' && utf::isWellFormed(value); }
+
 std::optional<std::string> readValue(const std::u16string& file, const char16_t* section,
                                      const char16_t* key) {
-    std::ifstream in(settingsPath(file), std::ios::binary);
+    const std::string path = settingsPath(file);
+    if (path.empty()) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
     std::ostringstream content;
     content << in.rdbuf();
@@ -63,9 +69,9 @@ LocalTime localTimeNow() {
 
 std::u16string localAppDataFolder() {
     std::string folder;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); usableFolder(xdg)) {
         folder = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+    } else if (const char* home = std::getenv("HOME"); usableFolder(home)) {
         folder = std::string(home) + "/.local/share";
     } else {
         return {};
@@ -91,7 +97,9 @@ bool joinPath(const std::u16string& folder, const std::u16string& name, std::u16
     return true;
 }
 
-std::string toAnsiCodePage(const std::u16string& text) { return posix::toUtf8(text.c_str(), text.size()); }
+// The log's text: a caller's unpaired surrogate becomes U+FFFD, as Windows writes its default
+// character for what the code page cannot hold.
+std::string toAnsiCodePage(const std::u16string& text) { return utf::utf16ToUtf8Lossy(text); }
 
 bool isOsVersionAtLeast(std::uint32_t, std::uint32_t, std::uint16_t) { return true; }
 
@@ -121,9 +129,16 @@ std::int32_t iniReadInt(const std::u16string& file, const char16_t* section, con
 std::u16string iniReadString(const std::u16string& file, const char16_t* section,
                              const char16_t* key, const char16_t* defaultValue,
                              std::size_t maxChars) {
-    auto value = readValue(file, section, key);
-    std::u16string text = value ? posix::fromUtf8(*value) : std::u16string(defaultValue ? defaultValue : u"");
-    if (text.size() > maxChars) text.resize(maxChars);
+    // A value that is not well-formed UTF-8 counts as missing: the default stands for it.
+    const auto value = readValue(file, section, key);
+    const auto converted = value ? utf::utf8ToUtf16(*value) : std::nullopt;
+    std::u16string text = converted ? *converted : std::u16string(defaultValue ? defaultValue : u"");
+    if (text.size() > maxChars) {
+        // Cut between characters: a surrogate pair stays whole or goes whole.
+        std::size_t cut = maxChars;
+        if (cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;
+        text.resize(cut);
+    }
     return text;
 }
 

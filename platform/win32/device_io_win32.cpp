@@ -1,5 +1,7 @@
 // Win32 backend of device_io.h: CreateFileW with FILE_FLAG_OVERLAPPED, ReadFile/WriteFile on an
-// OVERLAPPED block, WaitForSingleObjectEx, GetOverlappedResult and CancelIo.
+// OVERLAPPED block, WaitForMultipleObjectsEx on the transfer's event and the port's abort event,
+// GetOverlappedResult, and CancelIoEx followed by a wait for the cancelled transfer's end (the
+// block and the buffer live in the caller's stack frame).
 #include "platform/device_io.h"
 
 #include <cstring>
@@ -35,6 +37,12 @@ void IoEvent::close() {
     native_ = kNoHandle;
 }
 
+void IoEvent::set() {
+    if (valid()) SetEvent(toHandle(native_));
+}
+
+bool IoEvent::isSet() const { return valid() && WaitForSingleObject(toHandle(native_), 0) == WAIT_OBJECT_0; }
+
 namespace {
 OVERLAPPED* blockOf(void* callerBlock, unsigned char* own) {
     return callerBlock != nullptr ? static_cast<OVERLAPPED*>(callerBlock)
@@ -42,8 +50,8 @@ OVERLAPPED* blockOf(void* callerBlock, unsigned char* own) {
 }
 }  // namespace
 
-Transfer::Transfer(OsHandle handle, void* callerBlock, IoEvent& ownEvent)
-    : handle_(handle), callerBlock_(callerBlock), ownEvent_(ownEvent) {
+Transfer::Transfer(OsHandle handle, void* callerBlock, IoEvent& ownEvent, const IoEvent& abortEvent)
+    : handle_(handle), callerBlock_(callerBlock), ownEvent_(ownEvent), abortEvent_(abortEvent) {
     if (callerBlock_ == nullptr) {
         OVERLAPPED* ov = reinterpret_cast<OVERLAPPED*>(block_);
         std::memset(ov, 0, sizeof *ov);
@@ -56,29 +64,46 @@ bool Transfer::hasEvent() const {
 }
 
 IoStart Transfer::start(bool write, void* buffer, std::uint32_t length, std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (abortEvent_.isSet()) return IoStart::Failed;
     OVERLAPPED* ov = blockOf(callerBlock_, block_);
     DWORD moved = 0;
     BOOL done = write ? WriteFile(toHandle(handle_), buffer, length, &moved, ov)
                       : ReadFile(toHandle(handle_), buffer, length, &moved, ov);
     if (count != nullptr) *count = moved;
     if (done) return IoStart::Completed;
-    return GetLastError() == ERROR_IO_PENDING ? IoStart::Pending : IoStart::Failed;
+    if (GetLastError() != ERROR_IO_PENDING) return IoStart::Failed;
+    pending_ = true;
+    return IoStart::Pending;
 }
 
 IoWait Transfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {
-    return win32::waitForEvent(blockOf(callerBlock_, block_)->hEvent, timeoutMs, code);
+    return win32::waitForEvent(blockOf(callerBlock_, block_)->hEvent,
+                               abortEvent_.valid() ? toHandle(abortEvent_.native()) : nullptr, timeoutMs, code);
 }
 
 bool Transfer::finish(std::uint32_t* count) {
     DWORD moved = 0;
     BOOL ok = GetOverlappedResult(toHandle(handle_), blockOf(callerBlock_, block_), &moved, FALSE);
-    if (count != nullptr) *count = moved;
+    if (count != nullptr) *count = ok ? moved : 0;
+    if (ok || GetLastError() != ERROR_IO_INCOMPLETE) pending_ = false;  // it has ended either way
     return ok != FALSE;
 }
 
-void Transfer::cancel() { CancelIo(toHandle(handle_)); }
+bool Transfer::cancelAndAwait(std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (!pending_) return false;  // never started, or already ended
+    OVERLAPPED* ov = blockOf(callerBlock_, block_);
+    CancelIoEx(toHandle(handle_), ov);
+    DWORD moved = 0;
+    const BOOL ok = GetOverlappedResult(toHandle(handle_), ov, &moved, TRUE);
+    pending_ = false;
+    if (ok && count != nullptr) *count = moved;
+    return ok != FALSE;
+}
 
-void abortTransfers(OsHandle handle, IoEvent&, IoEvent&) {
+void abortTransfers(OsHandle handle, IoEvent& abortEvent) {
+    abortEvent.set();
     if (handle != kNoHandle) CancelIoEx(toHandle(handle), nullptr);
 }
 
@@ -115,6 +140,33 @@ bool printerRequest(OsHandle handle, PrinterRequest request, void* buffer, std::
     }
     }
     return ok != FALSE;
+}
+
+}  // namespace tavrin::platform
+
+namespace tavrin::platform {
+
+bool readWaiting(OsHandle handle, IoEvent& event, void* buffer, std::uint32_t length, std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (!event.valid()) return false;
+    if (length == 0) return true;
+    HANDLE h = toHandle(handle);
+    OVERLAPPED ov{};
+    ov.hEvent = toHandle(event.native());
+    DWORD moved = 0;
+    if (ReadFile(h, buffer, length, &moved, &ov)) {
+        if (count != nullptr) *count = moved;
+        return true;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    // Nothing was waiting. The read is cancelled and its end awaited here, so that it neither
+    // takes bytes that come later nor completes into the buffer after the return.
+    CancelIoEx(h, &ov);
+    if (GetOverlappedResult(h, &ov, &moved, TRUE)) {  // bytes came in the meantime
+        if (count != nullptr) *count = moved;
+        return true;
+    }
+    return GetLastError() == ERROR_OPERATION_ABORTED;
 }
 
 }  // namespace tavrin::platform

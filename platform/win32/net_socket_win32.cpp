@@ -120,8 +120,8 @@ void ConnectionWatch::wake() {
     if (state_->event != WSA_INVALID_EVENT) WSASetEvent(state_->event);
 }
 
-SocketTransfer::SocketTransfer(const Socket& socket, void* callerBlock, IoEvent& event)
-    : socket_(socket), callerBlock_(callerBlock), event_(event) {
+SocketTransfer::SocketTransfer(const Socket& socket, void* callerBlock, IoEvent& event, const IoEvent& abortEvent)
+    : socket_(socket), callerBlock_(callerBlock), event_(event), abortEvent_(abortEvent) {
     OVERLAPPED* ov = blockOf(block_);
     std::memset(ov, 0, sizeof *ov);
     ov->hEvent = callerBlock_ != nullptr ? static_cast<OVERLAPPED*>(callerBlock_)->hEvent
@@ -135,6 +135,8 @@ bool SocketTransfer::resetEvent() {
 
 IoStart SocketTransfer::start(bool send, void* buffer, std::uint32_t length, std::uint32_t* count) {
     send_ = send;
+    if (count != nullptr) *count = 0;
+    if (abortEvent_.isSet()) return IoStart::Failed;
     WSABUF buf{length, static_cast<char*>(buffer)};
     DWORD moved = 0;
     DWORD flags = 0;
@@ -144,11 +146,14 @@ IoStart SocketTransfer::start(bool send, void* buffer, std::uint32_t length, std
                            reinterpret_cast<LPWSAOVERLAPPED>(blockOf(block_)), nullptr);
     if (count != nullptr) *count = moved;
     if (r == 0) return IoStart::Completed;
-    return WSAGetLastError() == WSA_IO_PENDING ? IoStart::Pending : IoStart::Failed;
+    if (WSAGetLastError() != WSA_IO_PENDING) return IoStart::Failed;
+    pending_ = true;
+    return IoStart::Pending;
 }
 
 IoWait SocketTransfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {
-    return win32::waitForEvent(blockOf(block_)->hEvent, timeoutMs, code);
+    return win32::waitForEvent(blockOf(block_)->hEvent,
+                               abortEvent_.valid() ? win32::toHandle(abortEvent_.native()) : nullptr, timeoutMs, code);
 }
 
 bool SocketTransfer::finish(std::uint32_t* count) {
@@ -156,17 +161,22 @@ bool SocketTransfer::finish(std::uint32_t* count) {
     DWORD flags = 0;
     BOOL ok = WSAGetOverlappedResult(toSocket(socket_.native()), reinterpret_cast<LPWSAOVERLAPPED>(blockOf(block_)),
                                      &moved, FALSE, &flags);
-    if (count != nullptr) *count = moved;
+    if (count != nullptr) *count = ok ? moved : 0;
+    if (ok || WSAGetLastError() != WSA_IO_INCOMPLETE) pending_ = false;  // it has ended either way
     return ok != FALSE;
 }
 
-void SocketTransfer::cancelAndAwait() {
-    HANDLE h = reinterpret_cast<HANDLE>(socket_.native());
-    CancelIoEx(h, blockOf(block_));
+bool SocketTransfer::cancelAndAwait(std::uint32_t* count) {
+    if (count != nullptr) *count = 0;
+    if (!pending_) return false;  // never started, or already ended
+    CancelIoEx(reinterpret_cast<HANDLE>(socket_.native()), blockOf(block_));
     DWORD moved = 0;
     DWORD flags = 0;
-    WSAGetOverlappedResult(toSocket(socket_.native()), reinterpret_cast<LPWSAOVERLAPPED>(blockOf(block_)), &moved,
-                           TRUE, &flags);
+    const BOOL ok = WSAGetOverlappedResult(toSocket(socket_.native()),
+                                           reinterpret_cast<LPWSAOVERLAPPED>(blockOf(block_)), &moved, TRUE, &flags);
+    pending_ = false;
+    if (ok && count != nullptr) *count = moved;
+    return ok != FALSE;
 }
 
 UdpSocket::~UdpSocket() { close(); }

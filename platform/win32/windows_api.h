@@ -22,12 +22,15 @@ inline OsHandle fromHandle(HANDLE h) {
 inline const wchar_t* wide(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
 inline wchar_t* wide(char16_t* s) { return reinterpret_cast<wchar_t*>(s); }
 
-// Waits for the event of an overlapped operation, as the synchronous transfers do.
-inline IoWait waitForEvent(HANDLE event, std::int32_t timeoutMs, std::uint32_t* code) {
-    DWORD r = WaitForSingleObjectEx(event, static_cast<DWORD>(timeoutMs), FALSE);
+// Waits for the event of an overlapped operation, as the synchronous transfers do, or for the
+// port's abort event (none: nullptr); either counts as signalled.
+inline IoWait waitForEvent(HANDLE event, HANDLE abort, std::int32_t timeoutMs, std::uint32_t* code) {
+    const HANDLE events[2] = {event, abort};
+    DWORD r = WaitForMultipleObjectsEx(abort != nullptr ? 2 : 1, events, FALSE, static_cast<DWORD>(timeoutMs), FALSE);
     if (code != nullptr) *code = r;
     switch (r) {
-    case WAIT_OBJECT_0: return IoWait::Signalled;
+    case WAIT_OBJECT_0:
+    case WAIT_OBJECT_0 + 1: return IoWait::Signalled;
     case WAIT_TIMEOUT: return IoWait::TimedOut;
     case WAIT_FAILED: return IoWait::WaitFailed;
     default: return IoWait::Other;

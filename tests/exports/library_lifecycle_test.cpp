@@ -2,8 +2,11 @@
 // that start-up opens.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "tests/support/device_fixture.h"
 #include "tests/support/library_under_test.h"
@@ -112,6 +115,34 @@ TEST(LibraryLifecycle, ALogFileThatCannotBeCreatedDoesNotStopTheLibrary) {
     const _DEVOPEN_INFO info = openRecord(dev.path());
     EXPECT_EQ(lib->OpenDev(&info), 0);
 }
+
+#ifndef _WIN32
+// Settings texts are UTF-8 on POSIX. A LogPath that is not well-formed counts as missing: the log
+// is the default file, never a file whose name the bytes would give if decoded leniently.
+TEST(LibraryLifecycle, ALogPathThatIsNotUtf8GivesTheDefaultLogFile) {
+    const struct {
+        const char* what;
+        const char* bytes;
+    } cases[] = {
+        {"overlong zero", "\xC0\x80"},
+        {"encoded surrogate", "\xED\xA0\x80"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80"},
+        {"cut short", "\xE6\x89"},
+    };
+    for (const auto& c : cases) {
+        UserDataFolder folder;
+        folder.writeSettings(std::string(kValidId) + "[SysLog]\r\nLogPath=" + (folder.path() / "lp").string() +
+                             c.bytes + "X.log\r\n");
+        LibraryUnderTest lib;
+        ASSERT_TRUE(lib.load()) << c.what;
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder.path())) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"DevDllCfg.ini", "tavrin.log"})) << c.what;
+        EXPECT_EQ(lib->OpenLog(nullptr), 1) << c.what;
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace tavrin::test

@@ -8,6 +8,13 @@ namespace {
 
 using LogExports = DeviceFixture;
 
+// "0042 " for 42: five characters.
+std::u16string formatDigits(int n) {
+    std::u16string out = u"0000 ";
+    for (int i = 3; i >= 0; --i, n /= 10) out[static_cast<std::size_t>(i)] = static_cast<char16_t>(u'0' + n % 10);
+    return out;
+}
+
 TEST_F(LogExports, RecordGoesToTheFileAndIsFetchedOnce) {
     const auto abc = exportText(std::u16string(u"abc"));
     lib_->SetLogRecord(abc.c_str(), 1, 0, 1);
@@ -28,6 +35,20 @@ TEST_F(LogExports, FlushWithoutAFileDiscardsTheCollectedText) {
     const auto kept = exportText(std::u16string(u"kept"));
     lib_->SetLogRecord(kept.c_str(), 1, 0, 0);
     EXPECT_EQ(flushLog(), "kept\r\n");
+}
+
+TEST_F(LogExports, ARecordLongerThanTheRecordBufferReachesTheFileWhole) {
+    std::u16string text;
+    for (int i = 0; i < 1000; ++i) text += formatDigits(i);  // 5,000 characters, each run different
+    lib_->SetLogRecord(exportText(text).c_str(), 1, 0, 1);
+    const std::string file = readFileBytes(logFile_);
+    const std::string expected = ansi(text) + "\r\n";
+    ASSERT_GE(file.size(), expected.size());
+    const std::size_t at = file.rfind(ansi(text.substr(0, 5)));
+    EXPECT_TRUE(file.substr(file.size() - expected.size()) == expected)
+        << "the record's line in the file has " << (at == std::string::npos ? 0 : file.size() - at) << " of "
+        << expected.size() << " bytes";
+    EXPECT_EQ(lib_.takeRecords(), u"");  // too long for the record buffer
 }
 
 TEST_F(LogExports, SecondOpenKeepsTheFirstFile) {

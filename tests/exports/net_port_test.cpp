@@ -168,6 +168,25 @@ TEST_F(NetPortTest, CloseEndsTheThreadWhenTheDeviceAnswersTheShutdown) {
     EXPECT_FALSE(logHas(log, u"trasmThread Terminiate"));
 }
 
+// The device sent bytes nobody read and closed: its close waits for them to be read, but a close
+// of the device by the caller does not.
+TEST_F(NetPortTest, CloseIsQuickWhenTheDeviceLeftBytesUnreadAndHungUp) {
+    NetDevice dev;
+    ASSERT_TRUE(dev.valid());
+    const std::int32_t h = open(dev.path(), PORT_NET_DATA, MODE_DATA);
+    auto data = dev.dataListener().accept(3000);
+    ASSERT_NE(data, nullptr);
+    ASSERT_TRUE(writeWhenConnected(h, "x"));
+    EXPECT_EQ(NetDevice::readSome(*data, 1, 2000), "x");  // so that the device's close is a plain one
+    ASSERT_TRUE(data->write("never read", 10));
+    data->close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto start = Clock::now();
+    EXPECT_EQ(lib_->CloseDev(h), 1);
+    EXPECT_LT(msSince(start), 2500);
+    EXPECT_FALSE(logHas(flushLog(), u"trasmThread Terminiate"));
+}
+
 TEST_F(NetPortTest, CloseIsBoundedWhenTheDeviceNeverAnswersTheShutdown) {
     // A channel whose device holds the connection open waits 5000 ms for its thread and then
     // tells it to leave; a device's two channels wait at the same time, so closing it takes

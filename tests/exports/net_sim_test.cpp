@@ -3,9 +3,12 @@
 // and the search.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <random>
 #include <thread>
 
+#include "platform/caller_block.h"
 #include "sim/simulator.h"
 #include "tests/support/device_fixture.h"
 #include "tests/support/udp_flooder.h"
@@ -123,6 +126,119 @@ TEST_F(NetSimTest, ADeviceThatRefusedTheFirstConnectionIsReachedOnceItListens) {
     EXPECT_EQ(std::string(data.begin(), data.end()), "late");
 }
 
+// The device answers raw data and closes its side at once: its answer is read all the same (the
+// close counts only once what came before it has been read), and the next write connects again.
+TEST_F(NetSimTest, WhatTheDeviceSentBeforeClosingIsRead) {
+    sim::DeviceConfig config;
+    config.dataAnswer = {'O', 'K', ' ', '1', '\n'};
+    config.dataClose = true;
+    sim::SimDevice* dev = sim_.addNetDevice(config, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    const std::int32_t h = open(*dev, MODE_DATA);
+    ASSERT_EQ(h, 0);
+    ASSERT_TRUE(write(h, "job one"));
+    ASSERT_TRUE(dev->receivedData().waitForBytes(7, 2000));
+    // The answer and the close have long arrived when the caller comes to read.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    char buf[32] = {};
+    std::uint32_t n = 0;
+    ASSERT_NE(lib_->Read(h, buf, sizeof buf, &n, nullptr), 0);
+    EXPECT_EQ(std::string(buf, n), "OK 1\n");
+
+    // Once the library has seen the close, a write connects again and reaches the device.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ASSERT_TRUE(write(h, "job two"));
+    ASSERT_TRUE(dev->receivedData().waitForBytes(14, 2000));
+    const sim::Bytes data = dev->receivedData().bytes();
+    EXPECT_EQ(std::string(data.begin(), data.end()), "job onejob two");
+    EXPECT_GE(dev->dataChannel()->connections(), 2u);
+    EXPECT_TRUE(logHas(flushLog(), u"#CNetPort::transmitThread : FD_CLOSE request\n"));
+}
+
+// On a network device a caller's overlapped block changes nothing but, on Windows, the event the
+// transfer signals: every call, the first included, waits as without a block, and the block's own
+// bytes are left alone. A block without an event is refused on Windows and ignored elsewhere.
+TEST_F(NetSimTest, AnOverlappedBlockMeansTheSameOnEveryCall) {
+#ifdef _WIN32
+    constexpr bool kEventIsUsed = true;
+#else
+    constexpr bool kEventIsUsed = false;
+#endif
+    sim::DeviceConfig config;
+    config.dataAnswer = {'o', 'k'};
+    sim::SimDevice* dev = sim_.addNetDevice(config, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    const std::int32_t h = open(*dev, MODE_DATA);
+    ASSERT_EQ(h, 0);
+    platform::CallerBlock block(true);
+    std::uint32_t n = 0;
+    // Every transfer of the device has the block, the first ones (while it connects) included.
+    const auto end = Clock::now() + std::chrono::seconds(4);
+    while (lib_->Write(h, "hello", 5, &n, block.get()) == 0 && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(n, 5u);
+    ASSERT_TRUE(dev->receivedData().waitForBytes(5, 2000));
+    char first[8];
+    ASSERT_NE(lib_->Read(h, first, sizeof first, &n, block.get()), 0);
+    EXPECT_EQ(std::string(first, n), "ok");
+
+    for (int call = 0; call < 3; ++call) {
+        SCOPED_TRACE(call);
+        EXPECT_EQ(lib_->Write(h, "job", 3, &n, block.get()), 1);
+        EXPECT_EQ(n, 3u);
+        ASSERT_TRUE(dev->receivedData().waitForBytes(5 + 3 * (call + 1), 2000));
+        char answer[8] = {};
+        EXPECT_EQ(lib_->Read(h, answer, sizeof answer, &n, block.get()), 1);
+        EXPECT_EQ(std::string(answer, n), "ok");
+        EXPECT_EQ(block.signalled(), kEventIsUsed);
+        // Nothing to read: the read time-out, as without a block.
+        const auto start = Clock::now();
+        EXPECT_EQ(lib_->Read(h, answer, sizeof answer, &n, block.get()), 0);
+        EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 480);
+        EXPECT_TRUE(block.untouched());
+    }
+    platform::CallerBlock noEvent(false);
+    for (int call = 0; call < 2; ++call)
+        EXPECT_EQ(lib_->Write(h, "job", 3, &n, noEvent.get()), kEventIsUsed ? 0 : 1) << call;
+    const std::string log = flushLog();
+    EXPECT_EQ(logCount(log, u"#CNetPort::netIOAccess : ResetEvent Fail\r\n"), kEventIsUsed ? 2u : 0u);
+}
+
+// A close ends a network read that would wait 5 s, wherever it lands: while the read waits, or
+// while it is just starting.
+TEST_F(NetSimTest, CloseEndsANetworkReadPromptlyWheneverItLands) {
+    sim::SimDevice* dev = sim_.addNetDevice({}, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    path_ = exportText(dev->networkPath());
+    std::mt19937 random(61124);
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const _DEVOPEN_INFO info = openRecord(path_.c_str(), PORT_NET_DATA, MODE_DATA, 5000, 500);
+        const std::int32_t h = lib_->OpenDev(&info);
+        ASSERT_EQ(h, 0);
+        ASSERT_TRUE(write(h, "x"));  // connected
+        std::atomic<bool> going{false};
+        std::atomic<long long> took{-1};
+        std::thread reader([&] {
+            char buf[8];
+            std::uint32_t n = 0;
+            going = true;
+            const auto start = Clock::now();
+            lib_->Read(h, buf, sizeof buf, &n, nullptr);
+            took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        });
+        while (!going) std::this_thread::yield();
+        const auto delay = round % 2 == 0 ? std::chrono::microseconds(random() % 400)
+                                          : std::chrono::microseconds(100000 + random() % 200000);
+        const auto until = Clock::now() + delay;
+        while (Clock::now() < until) {
+        }
+        EXPECT_EQ(lib_->CloseDev(h), 1);
+        reader.join();
+        EXPECT_LT(took, 2500);  // the read and the port's close, far from the read's 5 s
+    }
+}
+
 class NetSimSearchTest : public NetSimTest {
 protected:
     std::string settings() const override {
@@ -186,6 +302,40 @@ TEST_F(NetSimSearchTest, JunkBesideTheDevicesDoesNotKeepTheSearchGoing) {
     EXPECT_GE(took, 1900);  // 2000 ms after the devices' answers
     EXPECT_LT(took, 4500);  // not after the junk ended
     EXPECT_GT(junk, 50u);
+}
+
+// DiscoveryTimeout shortens the wait after the last reply; a caller's own wait (the second
+// selector of a network search) goes before it; the search stays bounded either way.
+class NetSimSearchTimeoutTest : public NetSimTest {
+protected:
+    std::string settings() const override {
+        return "[General]\r\nCfgID=1684418609\r\n[Port]\r\nDiscoveryAddress=127.0.0.2\r\nDiscoveryTimeout=300\r\n";
+    }
+};
+
+TEST_F(NetSimSearchTimeoutTest, TheSearchEndsItsQuietTimeAfterTheLastReply) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no loopback responder on the search port under Wine (see the network tests)";
+#endif
+    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 2}, 0}), nullptr);
+    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 3}, 0}), nullptr);
+    const std::uint16_t port = static_cast<std::uint16_t>(42000 + (Clock::now().time_since_epoch().count() % 9000));
+    ASSERT_NE(sim_.startDiscovery({{127, 0, 0, 2}, port}), nullptr);
+    const struct {
+        std::uint32_t selector;  // the caller's wait, 0: the setting's
+        long long least, most;
+    } cases[] = {{0, 280, 1500}, {900, 880, 2000}, {50, 40, 1000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.selector);
+        std::vector<tavrin_wchar_t> buf(256, 0);
+        std::uint32_t size = 256;
+        const auto start = Clock::now();
+        const std::uint32_t count = lib_->EnumDevPath(PORT_NET_DATA, buf.data(), &size, port, c.selector);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_EQ(count, 2u);
+        EXPECT_GE(took, c.least);
+        EXPECT_LT(took, c.most);
+    }
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <random>
 #include <thread>
 
+#include "platform/caller_block.h"
 #include "tests/support/device_fixture.h"
 
 namespace tavrin::test {
@@ -86,6 +88,31 @@ TEST_F(TransferTest, DefaultReadTimeoutIs100Ms) {
     EXPECT_LT(took, 400);
 }
 
+// A wait never ends before its time-out, however short: the time left is not rounded down to
+// whole milliseconds (which made a 1 ms read time-out no wait at all). Windows waits follow the
+// system's timer and may end early by part of a tick, so only the POSIX build holds them to it.
+TEST_F(TransferTest, ShortReadTimeoutsWaitTheirFullTime) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows waits follow the system timer";
+#endif
+    for (const std::int32_t timeoutMs : {1, 2, 5}) {
+        SCOPED_TRACE(timeoutMs);
+        auto dev = device("rshort");
+        const std::int32_t h = open(*dev, timeoutMs, 0);
+        ASSERT_EQ(h, 0);
+        for (int i = 0; i < 5; ++i) {
+            char buf[8];
+            std::uint32_t n = 9;
+            const auto start = Clock::now();
+            EXPECT_EQ(lib_->Read(h, buf, sizeof buf, &n, nullptr), 0);
+            const auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+            EXPECT_GE(took, timeoutMs * 1000LL);
+            EXPECT_EQ(n, 0u);
+        }
+        ASSERT_NE(lib_->CloseDev(h), 0);
+    }
+}
+
 TEST_F(TransferTest, WriteThatNeverCompletesGivesUpAfterFourWaitsAndThreePauses) {
     auto dev = device("wto");
     const std::int32_t h = open(*dev, 0, 200);
@@ -160,6 +187,120 @@ TEST_F(TransferTest, CloseDuringAPendingWriteEndsIt) {
     EXPECT_GE(lastWrite, 0);
     EXPECT_LT(lastWrite, 3000);  // far less than four waits of 3 s
     EXPECT_TRUE(dev->peer().released(2000));
+}
+
+// A device that has gone away refuses every transfer at its start; such a transfer still waits
+// out its time-out, but a close ends that wait as it ends a pending one.
+TEST_F(TransferTest, CloseEndsATransferToADeviceThatHasGoneAway) {
+    for (const bool write : {false, true}) {
+        SCOPED_TRACE(write ? "write" : "read");
+        auto dev = device(write ? "gonew" : "goner");
+        const std::int32_t h = open(*dev, 4000, 4000);
+        ASSERT_EQ(h, 0);
+        dev->peer().close();
+        std::atomic<long long> took{-1};
+        std::atomic<int> result{-1};
+        std::thread transfer([&] {
+            char buf[16] = "gone";
+            std::uint32_t n = 0;
+            const auto start = Clock::now();
+            result = write ? lib_->Write(h, buf, sizeof buf, &n, nullptr) : lib_->Read(h, buf, sizeof buf, &n, nullptr);
+            took = msSince(start);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(lib_->CloseDev(h), 1);
+        transfer.join();
+        EXPECT_EQ(result, 0);
+        EXPECT_LT(took, 1500);  // not the time-out of 4000 ms (a write: four of them)
+    }
+}
+
+// A close that lands while a transfer is just starting ends it as surely as one that finds it
+// waiting: the abort is not missed between the transfer's look at it and the start of the I/O.
+TEST_F(TransferTest, CloseRacingTheStartOfATransferEndsItPromptly) {
+    auto dev = device("race");
+    std::mt19937 random(20240611);
+    for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE(round);
+        const std::int32_t h = open(*dev, 5000, 0);
+        ASSERT_EQ(h, 0);
+        std::atomic<bool> going{false};
+        std::atomic<long long> took{-1};
+        std::thread transfer([&] {
+            char buf[8] = {};
+            std::uint32_t n = 0;
+            going = true;
+            const auto start = Clock::now();
+            lib_->Read(h, buf, sizeof buf, &n, nullptr);
+            took = msSince(start);
+        });
+        while (!going) std::this_thread::yield();
+        // Somewhere between right away and well inside the transfer's wait.
+        const auto until = Clock::now() + std::chrono::microseconds(random() % 400);
+        while (Clock::now() < until) {
+        }
+        EXPECT_EQ(lib_->CloseDev(h), 1);
+        transfer.join();
+        EXPECT_LT(took, 2000);
+        ASSERT_TRUE(dev->peer().released(3000));
+    }
+}
+
+// A caller's overlapped block has one meaning, the same on every call, the first one included.
+// Windows: the transfer runs on the block; one that cannot complete at once is left pending on it
+// (the call returns 0 at once) and ends into the caller's buffer; a block without an event is
+// refused. Elsewhere the block is ignored: the call is the one without a block.
+TEST_F(TransferTest, AnOverlappedBlockMeansTheSameOnEveryCall) {
+#ifdef _WIN32
+    constexpr bool kBlockIsUsed = true;
+#else
+    constexpr bool kBlockIsUsed = false;
+#endif
+    auto dev = device("ovl");
+    const std::int32_t h = open(*dev, 300, 300);
+    ASSERT_EQ(h, 0);
+    platform::CallerBlock block(true);
+    for (int call = 0; call < 3; ++call) {
+        SCOPED_TRACE(call);
+        std::uint32_t n = 0;
+        EXPECT_EQ(lib_->Write(h, "abc", 3, &n, block.get()), 1);
+        EXPECT_EQ(n, 3u);
+        char got[8] = {};
+        EXPECT_EQ(dev->peer().read(got, sizeof got, 1000), 3);
+        EXPECT_EQ(std::string(got, 3), "abc");
+
+        ASSERT_TRUE(dev->peer().write("xyz", 3));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        char answer[8] = {};
+        EXPECT_EQ(lib_->Read(h, answer, sizeof answer, &n, block.get()), 1);
+        EXPECT_EQ(std::string(answer, n), "xyz");
+
+        // Nothing to read.
+        char late[8] = {};
+        const auto start = Clock::now();
+        EXPECT_EQ(lib_->Read(h, late, sizeof late, &n, block.get()), 0);
+        const long long took = msSince(start);
+        EXPECT_EQ(n, 0u);
+        if (kBlockIsUsed) {
+            EXPECT_LT(took, 250);  // left pending on the block, not waited for
+            ASSERT_TRUE(dev->peer().write("late", 4));
+            std::uint32_t moved = 0;
+            EXPECT_TRUE(block.awaitResult(lib_->GetDevHandle(h, 1), 2000, &moved));
+            EXPECT_EQ(std::string(late, moved), "late");
+        } else {
+            EXPECT_GE(took, 280);  // the read time-out, as without a block
+            EXPECT_TRUE(block.untouched());
+        }
+    }
+    // A block without an event: Windows refuses it, on every call; elsewhere it is ignored too.
+    platform::CallerBlock noEvent(false);
+    for (int call = 0; call < 2; ++call) {
+        std::uint32_t n = 0;
+        EXPECT_EQ(lib_->Write(h, "abc", 3, &n, noEvent.get()), kBlockIsUsed ? 0 : 1) << call;
+        EXPECT_EQ(n, kBlockIsUsed ? 0u : 3u);
+    }
+    char rest[16] = {};
+    EXPECT_EQ(dev->peer().read(rest, sizeof rest, 300), kBlockIsUsed ? 0 : 6);
 }
 
 TEST_F(TransferTest, TransfersOnTwoDevicesRunSideBySide) {

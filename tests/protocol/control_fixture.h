@@ -12,6 +12,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devicelib/core/dev_app.h"
@@ -92,6 +93,15 @@ protected:
     // A simulated device and a slot on it.
     std::int32_t openSimulated(sim::SimDevice* device, std::int32_t readTimeout = 0) {
         return device != nullptr ? openSlot(device->controlPath(), readTimeout) : -1;
+    }
+
+    // Waits until the device has dealt with this many requests (their replies have gone out).
+    static bool waitServed(sim::SimDevice& device, std::size_t count, int timeoutMs) {
+        for (const auto start = Clock::now(); device.served() < count;) {
+            if (msSince(start) > timeoutMs) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
     }
 
     static std::u16string log() { return theLog().collectedText(); }

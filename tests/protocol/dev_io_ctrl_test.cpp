@@ -94,6 +94,13 @@ TEST_F(DevIoCtrlTest, FaultsTheExchangeRidesOut) {
         {"corrupted reply after noise, split", plan([](sim::FaultPlan& f) { f.noise = 3; f.badChecksum = true; f.split = true; }), 0},
         {"slow reply within the retries", plan([](sim::FaultPlan& f) { f.delayMs = 500; }), 0},
         {"replies to another code first", plan([](sim::FaultPlan& f) { f.redundant = 2; }), 2},
+        {"header cut after the sync byte", plan([](sim::FaultPlan& f) { f.splitAt = 1; }), 0},
+        {"header cut in the middle", plan([](sim::FaultPlan& f) { f.splitAt = 2; }), 0},
+        {"header cut before its checksum byte", plan([](sim::FaultPlan& f) { f.splitAt = 3; }), 0},
+        {"a reply to another code and the reply in one write",
+         plan([](sim::FaultPlan& f) { f.redundant = 1; f.together = true; }), 1},
+        {"two replies to another code, noise and a corrupted reply before the reply, in one write",
+         plan([](sim::FaultPlan& f) { f.redundant = 2; f.together = true; f.noise = 3; f.badChecksum = true; }), 2},
     };
     for (const Case& c : cases) {
         sim::SimDevice* dev = simDevice();
@@ -160,6 +167,7 @@ TEST_F(DevIoCtrlTest, NoAnswerEndsAfterFourReadTimeoutsAndTheDeviceStaysUsable) 
     EXPECT_EQ(e.ack.ackCode, kUntouchedAck);
     EXPECT_EQ(logCount(u"#DevIoCtrl : 读 数 据 失 败！！！\r\n"), 1u);
 
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // more noise comes meanwhile
     dev->setFaults({});
     EXPECT_EQ(devIoCtrl(h, u"CTRL_CMDGET_MODEL").result, 1);  // the busy bit went with the failure
 }
@@ -178,6 +186,131 @@ TEST_F(DevIoCtrlTest, ADeviceThatOnlyAnswersOtherCodesIsGivenUpAfter64Replies) {
     EXPECT_EQ(e.result, 0);
     EXPECT_EQ(logCount(u"#DevIoCtrl : 冗 余 的 命 令 包(0x4)！！！\r\n"), 64u);
     EXPECT_EQ(logCount(u"#DevIoCtrl : 读 数 据 失 败！！！\r\n"), 1u);
+}
+
+// A reply that comes after its exchange gave up is discarded before the next command goes out:
+// it answers neither the same command sent again nor any other.
+TEST_F(DevIoCtrlTest, ALateReplyNeverAnswersALaterCommand) {
+    struct Step {
+        const char16_t* name;
+        std::string answer;  // empty: a status reply
+    };
+    struct Case {
+        const char* what;
+        std::uint8_t lateCode;
+        const char16_t* lateName;
+        std::vector<Step> then;
+    };
+    const Case cases[] = {
+        {"the same command again, then others", 0x01, u"CTRL_CMDGET_MODEL",
+         {{u"CTRL_CMDGET_MODEL", "M#2"}, {u"CTRL_CMDGET_DEVNO", "TV0000000001"}, {u"CTRL_CMDGET_PROTVER", "1.00"},
+          {u"CTRL_CMD_CONNT", ""}, {u"CTRL_CMD_UNCONNT", ""}}},
+        {"other commands, then the same one", 0x03, u"CTRL_CMDGET_PROTVER",
+         {{u"CTRL_CMDGET_MODEL", "M#1"}, {u"CTRL_CMDGET_PROTVER", "1.00"}}},
+    };
+    for (const Case& c : cases) {
+        sim::SimDevice* dev = simDevice();
+        ASSERT_NE(dev, nullptr);
+        // The model's answers are numbered, so that a reply tells which request it answers.
+        auto asked = std::make_shared<int>(0);
+        dev->model().setHandler(0x01, [asked](const sim::Request&) {
+            const std::string t = "M#" + std::to_string(++*asked);
+            return sim::Answer{0, Bytes(t.begin(), t.end())};
+        });
+        sim::FaultPlan late;
+        late.setLate(c.lateCode, 1500);  // long after the exchange gave up
+        dev->setFaults(late);
+        const std::int32_t h = openSimulated(dev, 150);
+        ASSERT_GE(h, 0) << c.what;
+        theLog().createTextBuffer();
+
+        EXPECT_EQ(devIoCtrl(h, c.lateName).result, 0) << c.what;  // four read time-outs, 600 ms
+        ASSERT_TRUE(waitServed(*dev, 1, 5000)) << c.what;     // its reply has gone out since
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        dev->setFaults({});
+
+        for (const Step& step : c.then) {
+            const Exchange e = devIoCtrl(h, step.name);
+            EXPECT_EQ(e.result, 1) << c.what;
+            EXPECT_EQ(e.text(), step.answer) << c.what;
+        }
+        EXPECT_EQ(logCount(u"#DevIoCtrl : 丢 弃 残 留 数 据("), 1u) << c.what;
+        EXPECT_FALSE(logHas(u"冗 余")) << c.what;
+        EXPECT_EQ(dev->received().packets().size(), 1 + c.then.size()) << c.what;
+        dllFunc_CloseDev(h);
+    }
+}
+
+// A device that sends noise without end: the exchange gives up after ten read time-outs, and
+// once the device is quiet again the next exchange is answered.
+TEST_F(DevIoCtrlTest, EndlessNoiseEndsTheExchangeInBoundedTime) {
+    sim::SimDevice* dev = simDevice();
+    ASSERT_NE(dev, nullptr);
+    sim::FaultPlan noisy;
+    noisy.noiseForMs = 30000;
+    dev->setFaults(noisy);
+    constexpr int kReadTimeout = 150;
+    const std::int32_t h = openSimulated(dev, kReadTimeout);
+    ASSERT_GE(h, 0);
+
+    const auto start = Clock::now();
+    const Exchange e = devIoCtrl(h, u"CTRL_CMDGET_MODEL");
+    const long long took = msSince(start);
+    EXPECT_EQ(e.result, 0);
+    EXPECT_GE(took, 10 * kReadTimeout - 20);
+    EXPECT_LT(took, 10 * kReadTimeout + 1500);
+    EXPECT_EQ(e.ack.datLen, kUntouchedLength);
+    EXPECT_EQ(logCount(u"#DevIoCtrl : 读 数 据 失 败！！！\r\n"), 1u);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // more noise comes meanwhile
+    dev->setFaults({});
+    ASSERT_TRUE(waitServed(*dev, 1, 5000));
+    const Exchange after = devIoCtrl(h, u"CTRL_CMDGET_MODEL");
+    EXPECT_EQ(after.result, 1);
+    EXPECT_EQ(after.text(), "TV-P80");
+    EXPECT_EQ(logCount(u"#DevIoCtrl : 丢 弃 残 留 数 据("), 1u);  // the noise that came after the failure
+}
+
+// Data a command packet cannot carry: refused with the packet line before anything goes out.
+TEST_F(DevIoCtrlTest, DataAPacketCannotCarryIsRefusedBeforeAnythingGoesOut) {
+    Bytes big(70000, 0x31);
+    big[0] = 0x85;
+    struct Case {
+        const char* what;
+        const char16_t* name;
+        const std::uint8_t* data;
+        std::uint32_t length;
+    };
+    const Case cases[] = {
+        {"a length of 65,536", u"CTRL_CMDGET_MODEL", big.data(), 65536},
+        {"a length of 70,000", u"CTRL_CMDSET_USERDAT", big.data(), 70000},
+        {"a device command longer than 65,535 with its code byte", u"CTRL_DEVCMD_ST", big.data(), 65536},
+        {"a length without data", u"CTRL_CMDSET_USERDAT", nullptr, 3},
+        {"a length without data, once the buffer holds a sent packet", u"CTRL_CMDSET_USERDAT", nullptr, 200},
+    };
+    sim::SimDevice* dev = simDevice();
+    ASSERT_NE(dev, nullptr);
+    const std::int32_t h = openSimulated(dev, 300);
+    ASSERT_GE(h, 0);
+    ASSERT_EQ(devIoCtrl(h, u"CTRL_CMDSET_USERDAT", Bytes(250, 0x42)).result, 1);  // the buffer holds bytes now
+    ASSERT_TRUE(dev->received().waitForPackets(1, 2000));
+    dev->received().clear();
+    for (const Case& c : cases) {
+        theLog().createTextBuffer();
+        _DEVACK_INFO ack{nullptr, 0, kUntouchedLength, kUntouchedAck};
+        EXPECT_EQ(dllFunc_DevIoCtrl(h, toExport(c.name), c.data, c.length, &ack), 0) << c.what;
+        EXPECT_EQ(ack.datLen, kUntouchedLength) << c.what;
+        EXPECT_EQ(ack.ackCode, kUntouchedAck) << c.what;
+        EXPECT_EQ(logCount(u"#DevIoCtrl : 生 成 命 令 包 失 败！！！\r\n"), 1u) << c.what;
+        EXPECT_FALSE(logHas(u"发 送")) << c.what;
+    }
+    // The largest length there is still goes out, cut to 255 bytes.
+    EXPECT_EQ(devIoCtrl(h, u"CTRL_CMDSET_USERDAT", Bytes(65535, 0x01)).result, 1);
+    ASSERT_TRUE(dev->received().waitForPackets(1, 2000));
+    const auto packets = dev->received().packets();
+    ASSERT_EQ(packets.size(), 1u);  // nothing of the refused ones
+    EXPECT_EQ(packets[0].size(), 259u);
+    EXPECT_EQ(hexText(Bytes(packets[0].begin(), packets[0].begin() + 4)), "10 08 FF FF");
 }
 
 TEST_F(DevIoCtrlTest, RawPassThrough) {

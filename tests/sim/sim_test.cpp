@@ -2,6 +2,13 @@
 // are reassembled, and the command line of tavrin-sim.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
 #include "sim/command_service.h"
 #include "sim/device_model.h"
 #include "sim/options.h"
@@ -46,8 +53,108 @@ TEST(SimReplyWrites, EachFaultShapesTheWrites) {
          {"10 02 00 00", "10 02 00 00", "10 01 00 06"}},
         {"long reply filled up", plan([](FaultPlan& f) { f.longReply = 5; }), data, {"10 01 05 22 41 42 43 2E 2E"}},
         {"long reply cuts", plan([](FaultPlan& f) { f.longReply = 2; }), data, {"10 01 02 83 41 42"}},
+        {"cut inside the header", plan([](FaultPlan& f) { f.splitAt = 2; }), status, {"10 01", "00 06"}},
+        {"cut in the payload", plan([](FaultPlan& f) { f.splitAt = 5; }), data, {"10 01 03 C6 41", "42 43"}},
+        {"a cut beyond the reply is none", plan([](FaultPlan& f) { f.splitAt = 4; }), status, {"10 01 00 06"}},
+        {"cut after the noise, inside the reply", plan([](FaultPlan& f) { f.noise = 2; f.splitAt = 1; }), status,
+         {"FF 00 10", "01 00 06"}},
+        {"redundant replies in the same write as the reply",
+         plan([](FaultPlan& f) { f.redundant = 2; f.together = true; }), status, {"10 02 00 00 10 02 00 00 10 01 00 06"}},
     };
     for (const Case& c : cases) EXPECT_EQ(hexWrites(CommandService::replyWrites(0x01, c.answer, c.faults)), c.writes) << c.what;
+}
+
+// A byte stream in memory: what the library would send is queued, what the device writes is
+// kept with the time it went out.
+class MemoryChannel final : public ByteChannel {
+public:
+    std::u16string path() const override { return u"memory"; }
+    long read(void* buffer, std::size_t length, int timeoutMs) override {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (!changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return !incoming_.empty(); })) return 0;
+        const std::size_t n = std::min(length, incoming_.size());
+        std::copy(incoming_.begin(), incoming_.begin() + static_cast<std::ptrdiff_t>(n), static_cast<std::uint8_t*>(buffer));
+        incoming_.erase(incoming_.begin(), incoming_.begin() + static_cast<std::ptrdiff_t>(n));
+        return static_cast<long>(n);
+    }
+    bool write(const void* data, std::size_t length) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        const auto* b = static_cast<const std::uint8_t*>(data);
+        writes_.push_back({std::chrono::steady_clock::now(), Bytes(b, b + length)});
+        changed_.notify_all();
+        return true;
+    }
+    void send(const Bytes& bytes) {
+        std::lock_guard<std::mutex> guard(lock_);
+        incoming_.insert(incoming_.end(), bytes.begin(), bytes.end());
+        changed_.notify_all();
+    }
+    struct Write {
+        std::chrono::steady_clock::time_point at;
+        Bytes bytes;
+    };
+    std::vector<Write> writes() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return writes_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    Bytes incoming_;
+    std::vector<Write> writes_;
+};
+
+long long msBetween(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
+}
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// A late reply holds the device: the next request is answered only after it, and served()
+// tells when each reply has gone out.
+TEST(SimCommandService, LateRepliesAndEndlessNoise) {
+    FaultPlan faults;
+    faults.setLate(0x02, 300);
+    DeviceConfig config;
+    config.faults = faults;
+    DeviceModel model(config);
+    Recorder recorder;
+    MemoryChannel channel;
+    CommandService service(channel, model, recorder);
+    service.start();
+
+    const auto sent = std::chrono::steady_clock::now();
+    channel.send(hexBytes("10 02 00 00 10 03 00 00"));
+    ASSERT_TRUE(waitFor([&] { return service.served() == 2; }, 5000));
+    auto writes = channel.writes();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(hexText(writes[0].bytes), hexText(framePacket(0x02, Bytes{'T', 'V', '0', '0', '0', '0', '0', '0', '0', '0', '0', '1'}, 0)));
+    EXPECT_GE(msBetween(sent, writes[0].at), 290);
+    EXPECT_EQ(hexText(writes[1].bytes), hexText(framePacket(0x03, Bytes{'1', '.', '0', '0'}, 0)));
+
+    // Noise instead of replies, until the fault is switched off; then the device answers again.
+    FaultPlan noisy;
+    noisy.noiseForMs = 60000;
+    model.setFaults(noisy);
+    channel.send(hexBytes("10 01 00 00"));
+    ASSERT_TRUE(waitFor([&] { return channel.writes().size() > 12; }, 5000));
+    model.setFaults({});
+    ASSERT_TRUE(waitFor([&] { return service.served() == 3; }, 5000));
+    channel.send(hexBytes("10 05 00 00"));
+    ASSERT_TRUE(waitFor([&] { return service.served() == 4; }, 5000));
+    writes = channel.writes();
+    for (std::size_t i = 2; i + 1 < writes.size(); ++i)
+        EXPECT_EQ(std::count(writes[i].bytes.begin(), writes[i].bytes.end(), kSync), 0) << "noise write " << i;
+    EXPECT_EQ(hexText(writes.back().bytes), "10 05 00 00");
+    service.stop();
 }
 
 TEST(SimDeviceModel, AnswersFromItsConfiguration) {
@@ -92,13 +199,16 @@ TEST(SimRequestReader, SkipsNoiseAndJoinsPieces) {
 }
 
 TEST(SimOptions, CommandLines) {
-    const Options one = parseOptions({"--model", "X9", "--noise", "0x4", "--split", "--answer", "9=hex:01 02"});
+    const Options one = parseOptions({"--model", "X9", "--noise", "0x4", "--split", "--answer", "9=hex:01 02",
+                                      "--data-answer", "4f4b", "--data-close"});
     ASSERT_TRUE(one.error.empty()) << one.error;
     ASSERT_EQ(one.devices.size(), 1u);
     EXPECT_EQ(one.devices[0].model, "X9");
     EXPECT_EQ(one.devices[0].faults.noise, 4);
     EXPECT_TRUE(one.devices[0].faults.split);
     EXPECT_EQ(hexText(one.devices[0].answers.at(9).payload), "01 02");
+    EXPECT_EQ(hexText(one.devices[0].dataAnswer), "4F 4B");
+    EXPECT_TRUE(one.devices[0].dataClose);
 
     // Options before the first --device are every device's defaults.
     const Options two = parseOptions({"--delay", "50", "--device", "--no-reply", "--device", "--connect-status", "5",
@@ -112,7 +222,19 @@ TEST(SimOptions, CommandLines) {
     EXPECT_EQ(two.devices[1].answers.at(0x0F).status, 7);
     EXPECT_EQ(hexText(two.devices[1].answers.at(0x15).payload), "76 32");
 
+    const Options faults = parseOptions({"--split-at", "2", "--together", "--late", "0x87:900", "--late", "1:50",
+                                         "--noise-for", "15000"});
+    ASSERT_TRUE(faults.error.empty()) << faults.error;
+    EXPECT_EQ(faults.devices[0].faults.splitAt, 2);
+    EXPECT_TRUE(faults.devices[0].faults.together);
+    EXPECT_EQ(faults.devices[0].faults.late.size(), 2u);
+    EXPECT_EQ(faults.devices[0].faults.lateMs(0x87), 900u);
+    EXPECT_EQ(faults.devices[0].faults.lateMs(0x01), 50u);
+    EXPECT_EQ(faults.devices[0].faults.lateMs(0x02), 0u);
+    EXPECT_EQ(faults.devices[0].faults.noiseForMs, 15000u);
+
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--late", "0x87"}, {"--late", "300:5"}, {"--late", "1:0"}, {"--split-at", "259"},
              {"--noise"}, {"--noise", "x"}, {"--long-reply", "256"}, {"--answer", "300=status:1"},
              {"--answer", "1=hex:123"}, {"--answer", "1=what:1"}, {"--frobnicate"}}) {
         EXPECT_FALSE(parseOptions(bad).error.empty()) << bad[0];

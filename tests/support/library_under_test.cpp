@@ -16,6 +16,26 @@ namespace tavrin::test {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The bytes a 32-bit __stdcall caller pushes for these parameters: each one takes whole 4-byte
+// stack slots.
+template <typename Result, typename... Parameters>
+constexpr unsigned stackBytes(Result(TAVRIN_API*)(Parameters...)) {
+    return (0u + ... + static_cast<unsigned>((sizeof(Parameters) + 3) / 4 * 4));
+}
+
+#if defined(_WIN32) && !defined(_WIN64)
+// The export list's stack bytes name the decorated 32-bit symbols in the module-definition file
+// and the import library: they must be those of the declarations.
+#define TAVRIN_FUNCTION(name, bytes, result, parameters)                                         \
+    static_assert(stackBytes(&dllFunc_##name) == bytes, "stack bytes of dllFunc_" #name);
+#include "tavrin/tavrin_exports.h"
+#undef TAVRIN_FUNCTION
+#endif
+
+}  // namespace
+
 std::filesystem::path makeTempFolder(const std::string& tag) {
     static std::atomic<unsigned> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -62,12 +82,10 @@ bool LibraryUnderTest::load() {
         slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(library_.symbol(name));
         return slot != nullptr;
     };
-    bool ok = resolve(api_.EnumDevPath, "dllFunc_EnumDevPath") && resolve(api_.OpenDev, "dllFunc_OpenDev") && resolve(api_.CloseDev, "dllFunc_CloseDev") &&
-              resolve(api_.GetDevHandle, "dllFunc_GetDevHandle") && resolve(api_.Write, "dllFunc_Write") &&
-              resolve(api_.DevIoCtrl, "dllFunc_DevIoCtrl") && resolve(api_.EnumProtoCode, "dllFunc_EnumProtoCode") &&
-              resolve(api_.Read, "dllFunc_Read") && resolve(api_.OpenLog, "dllFunc_OpenLog") &&
-              resolve(api_.SetLogRecord, "dllFunc_SetLogRecord") &&
-              resolve(api_.GetLogRecord, "dllFunc_GetLogRecord") && resolve(api_.CloseLog, "dllFunc_CloseLog");
+    bool ok = true;
+#define TAVRIN_FUNCTION(name, bytes, result, parameters) ok = ok && resolve(api_.name, "dllFunc_" #name);
+#include "tavrin/tavrin_exports.h"
+#undef TAVRIN_FUNCTION
     if (!ok) unload();
     return ok;
 }

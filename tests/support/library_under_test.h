@@ -12,19 +12,12 @@
 
 namespace tavrin::test {
 
+// One pointer per export of the list, named as the export without its "dllFunc_" prefix
+// (api.OpenDev is dllFunc_OpenDev).
 struct TavrinApi {
-    decltype(&dllFunc_EnumDevPath) EnumDevPath = nullptr;
-    decltype(&dllFunc_OpenDev) OpenDev = nullptr;
-    decltype(&dllFunc_CloseDev) CloseDev = nullptr;
-    decltype(&dllFunc_GetDevHandle) GetDevHandle = nullptr;
-    decltype(&dllFunc_DevIoCtrl) DevIoCtrl = nullptr;
-    decltype(&dllFunc_EnumProtoCode) EnumProtoCode = nullptr;
-    decltype(&dllFunc_Write) Write = nullptr;
-    decltype(&dllFunc_Read) Read = nullptr;
-    decltype(&dllFunc_OpenLog) OpenLog = nullptr;
-    decltype(&dllFunc_SetLogRecord) SetLogRecord = nullptr;
-    decltype(&dllFunc_GetLogRecord) GetLogRecord = nullptr;
-    decltype(&dllFunc_CloseLog) CloseLog = nullptr;
+#define TAVRIN_FUNCTION(name, bytes, result, parameters) decltype(&dllFunc_##name) name = nullptr;
+#include "tavrin/tavrin_exports.h"
+#undef TAVRIN_FUNCTION
 };
 
 // The user data folder the library will use ("Tavrin" in the local application data folder).

@@ -51,6 +51,18 @@ TEST(ToolCommandLine, ReadsEachCommand) {
     }
 }
 
+TEST(ToolCommandLine, ListTakesTheSearchWait) {
+    const struct {
+        Args args;
+        std::uint32_t timeoutMs;
+    } cases[] = {{{"list"}, 0}, {{"list", "--timeout", "300"}, 300}, {{"--timeout=10000", "list", "--port", "9100"}, 10000}};
+    for (const auto& c : cases) {
+        const ParseResult r = parseCommandLine(c.args);
+        ASSERT_EQ(r.error, "") << c.args.size();
+        EXPECT_EQ(r.invocation.searchTimeoutMs, c.timeoutMs) << c.args.size();
+    }
+}
+
 TEST(ToolCommandLine, GlobalOptionsGoAnywhere) {
     const ParseResult r = parseCommandLine({"info", "--records", "p", "--log", "run.log"});
     ASSERT_EQ(r.error, "");
@@ -82,9 +94,20 @@ TEST(ToolCommandLine, RejectsBadLines) {
         {{"list", "--port", "65536"}, "--port needs a UDP port 1..65535"},
         {{"list", "--port", "-5"}, "--port needs a UDP port 1..65535"},
         {{"info", "p", "--port", "9000"}, "--port belongs to the command list"},
+        {{"list", "--timeout"}, "--timeout needs a wait in ms 1..10000"},
+        {{"list", "--timeout", "0"}, "--timeout needs a wait in ms 1..10000"},
+        {{"list", "--timeout", "10001"}, "--timeout needs a wait in ms 1..10000"},
+        {{"list", "--timeout", "5s"}, "--timeout needs a wait in ms 1..10000"},
+        {{"info", "p", "--timeout", "300"}, "--timeout belongs to the command list"},
         {{"commands", "--log"}, "--log needs a FILE"},
         {{"send", "p", "CTRL_CMDSET_USERDAT", "0g"}, "bad hex data"},
         {{"send", "p", "CTRL_CMDSET_USERDAT", longData}, "a command takes at most 255 data bytes"},
+        // What the library is given must be well-formed UTF-8: a decoded overlong zero would cut
+        // the path short, a lone surrogate would name another file.
+        {{"info", "lp\xC0\x80X"}, "PATH is not valid UTF-8"},
+        {{"write", "dev\xED\xA0\x80", "job.prn"}, "PATH is not valid UTF-8"},
+        {{"send", "p", "CTRL_CMDGET_MODEL\xF4\x90\x80\x80"}, "NAME is not valid UTF-8"},
+        {{"--log", "run\xE6\x89.log", "commands"}, "--log FILE is not valid UTF-8"},
     };
     for (const auto& c : cases) {
         const std::string error = parseCommandLine(c.args).error;

@@ -156,6 +156,44 @@ TEST_F(LogFileTest, SetLogRecordFlushesFirstWhenTheTextBufferWouldOverflow) {
     EXPECT_EQ(log_.collectedText(), u"0123456789\r\n");
 }
 
+// The text buffer takes a record's whole line; only the record buffer stops at 4,096 characters.
+// A line that does not fit in the rest of the text buffer (with its terminator) goes in after a
+// flush; one longer than the whole buffer cannot go in at all.
+TEST_F(LogFileTest, SetLogRecordKeepsLongLinesWholeInTheTextBuffer) {
+    const struct {
+        const char* what;
+        std::size_t before;  // characters collected before the record
+        std::size_t length;  // the record's text, with a line end
+        std::size_t flushed;  // characters the record's own flush wrote first
+        bool kept;            // the line stands in the text buffer
+    } cases[] = {
+        {"longer than the record buffer", 0, 5000, 0, true},
+        {"fills the rest exactly, leaving no room for the terminator", 100, 65434, 100, true},
+        {"the longest line the buffer holds", 0, 65533, 0, true},
+        {"longer than the buffer", 10, 65534, 10, false},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const fs::path p = file(("long" + std::to_string(n++) + ".log").c_str());
+        ASSERT_EQ(open(p), 1) << c.what;
+        if (c.before != 0) log_.logPrint(u"%s", std::u16string(c.before, u'x'));
+        const std::u16string text(c.length, u'a');
+        log_.setLogRecord(text.c_str(), 1, 0, 0);
+        // Compared whole, reported by size: the texts run to 65,535 characters.
+        const std::string flushed = readFileBytes(p);
+        EXPECT_TRUE(flushed == std::string(c.flushed, 'x')) << c.what << ": " << flushed.size() << " bytes flushed";
+        const std::u16string collected = log_.collectedText();
+        EXPECT_TRUE(collected == (c.kept ? text + u"\r\n" : u""))
+            << c.what << ": " << collected.size() << " characters collected";
+        std::uint32_t count = 0;
+        EXPECT_EQ(log_.getLogRecord(&count, 1), nullptr) << c.what;  // too long for the record buffer
+        log_.closeLog();
+        const std::string all = readFileBytes(p);
+        EXPECT_TRUE(all == std::string(c.flushed, 'x') + (c.kept ? std::string(c.length, 'a') + "\r\n" : ""))
+            << c.what << ": " << all.size() << " bytes in the file";
+    }
+}
+
 TEST_F(LogFileTest, FlushResetsTheRecordReadPosition) {
     log_.setLogRecord(u"one", 0, 0, 0);
     std::uint32_t count = 0;

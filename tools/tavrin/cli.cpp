@@ -1,6 +1,9 @@
 #include "cli.h"
 
 #include <cstdio>
+#include <utility>
+
+#include "platform/text_utf.h"
 
 namespace tavrin::cli {
 namespace {
@@ -9,8 +12,10 @@ const char kUsage[] =
     "usage: tavrin [OPTIONS] COMMAND [ARGUMENTS]\n"
     "\n"
     "Commands:\n"
-    "  list [--port N]          search the network for devices (UDP port N, default 9000)\n"
-    "                           and list their paths, then the USB printer interfaces\n"
+    "  list [--port N] [--timeout MS]\n"
+    "                           search the network for devices (UDP port N, default 9000)\n"
+    "                           and list their paths, then the USB printer interfaces; the\n"
+    "                           search ends MS ms (1..10000) after the last answer\n"
     "  info PATH                print the device's model, device number and protocol version\n"
     "  send PATH NAME [HEX...]  send the command NAME with the data bytes HEX; print the\n"
     "                           acknowledge code and the answer in hex (and as text)\n"
@@ -27,8 +32,9 @@ const char kUsage[] =
     "port + 100. Any other PATH is a USB printer interface.\n"
     "HEX is bytes as pairs of hexadecimal digits: 01 02 ff, 0102ff or 0x01. A command\n"
     "takes at most 255 data bytes; TAVR_DUMP writes its data unframed and reads once.\n"
-    "The search waits 2 seconds for answers and goes to the address that the library's\n"
-    "settings name (DiscoveryAddress in DevDllCfg.ini).\n"
+    "The search waits 2 seconds after the last answer (DiscoveryTimeout in DevDllCfg.ini,\n"
+    "or --timeout) and goes to the address that the library's settings name\n"
+    "(DiscoveryAddress in DevDllCfg.ini).\n"
     "A network device is given 3 seconds to take a command or data, since its\n"
     "connection is made in the background after the open.\n"
     "\n"
@@ -78,31 +84,6 @@ Bytes withoutTrailingZeros(const Bytes& bytes) {
 
 bool printable(std::uint8_t b) { return b >= 0x20 && b < 0x7F; }
 
-// The length of a UTF-8 sequence from its first byte; 0 for a byte that cannot start one.
-std::size_t sequenceLength(unsigned char lead) {
-    if (lead < 0x80) return 1;
-    if ((lead & 0xE0) == 0xC0) return 2;
-    if ((lead & 0xF0) == 0xE0) return 3;
-    if ((lead & 0xF8) == 0xF0) return 4;
-    return 0;
-}
-
-// The code point of the sequence of this length at the start of text; nothing when it is cut
-// short, malformed, longer than needed, a surrogate or beyond U+10FFFF.
-std::optional<char32_t> decodeSequence(std::string_view text, std::size_t length) {
-    static const char32_t leadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    static const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (length == 0 || length > text.size()) return std::nullopt;
-    char32_t code = static_cast<unsigned char>(text[0]) & leadBits[length];
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[k]);
-        if ((next & 0xC0) != 0x80) return std::nullopt;
-        code = code << 6 | (next & 0x3F);
-    }
-    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return std::nullopt;
-    return code;
-}
-
 std::optional<Command> commandNamed(std::string_view word) {
     if (word == "list") return Command::List;
     if (word == "info") return Command::Info;
@@ -132,7 +113,7 @@ Arity arityOf(Command c) {
 
 // Takes the options out of args; the rest, in order, into words. An empty text when all is well.
 std::string readOptions(const std::vector<std::string>& args, Invocation& inv, std::vector<std::string>& words,
-                        bool& portGiven) {
+                        std::string& listOption) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -163,7 +144,13 @@ std::string readOptions(const std::vector<std::string>& args, Invocation& inv, s
             const auto port = text ? decimal(*text, 5) : std::nullopt;
             if (!port || *port == 0 || *port > 65535) return "--port needs a UDP port 1..65535";
             inv.searchPort = static_cast<std::uint16_t>(*port);
-            portGiven = true;
+            if (listOption.empty()) listOption = "--port";
+        } else if (startsWith(arg, "--timeout")) {
+            const auto text = value("--timeout");
+            const auto ms = text ? decimal(*text, 5) : std::nullopt;
+            if (!ms || *ms == 0 || *ms > 10000) return "--timeout needs a wait in ms 1..10000";
+            inv.searchTimeoutMs = static_cast<std::uint32_t>(*ms);
+            if (listOption.empty()) listOption = "--timeout";
         } else {
             return "unknown option " + arg;
         }
@@ -179,8 +166,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     ParseResult r;
     Invocation& inv = r.invocation;
     std::vector<std::string> words;
-    bool portGiven = false;
-    r.error = readOptions(args, inv, words, portGiven);
+    std::string listOption;  // the first option given that only the command list takes
+    r.error = readOptions(args, inv, words, listOption);
     if (inv.help || inv.version) {
         r.error.clear();
         return r;
@@ -202,14 +189,24 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
         r.error = std::string("usage: tavrin ") + arity.form;
         return r;
     }
-    if (portGiven && inv.command != Command::List) {
-        r.error = "--port belongs to the command list";
+    if (!listOption.empty() && inv.command != Command::List) {
+        r.error = listOption + " belongs to the command list";
         return r;
     }
     if (given >= 1) inv.path = words[1];
     if (inv.command == Command::Write) inv.file = words[2];
+    if (inv.command == Command::Send) inv.name = words[2];
+    // The library takes these as UTF-16: a text that is not well-formed UTF-8 would name something
+    // else. (FILE of write is opened by the tool itself, byte for byte.)
+    const std::pair<const std::string*, const char*> named[] = {
+        {&inv.path, "PATH"}, {&inv.name, "NAME"}, {&inv.logFile, "--log FILE"}};
+    for (const auto& [text, what] : named) {
+        if (!utf::isWellFormed(*text)) {
+            r.error = std::string(what) + " is not valid UTF-8";
+            return r;
+        }
+    }
     if (inv.command == Command::Send) {
-        inv.name = words[2];
         const auto data = parseHex(std::vector<std::string>(words.begin() + 3, words.end()));
         if (!data) {
             r.error = "bad hex data (write bytes as pairs of digits: 01 02 ff or 0102ff)";
@@ -311,55 +308,9 @@ std::string progressText(std::uint64_t done, std::uint64_t total) {
     return std::to_string(percent) + "% (" + std::to_string(done) + " of " + std::to_string(total) + " bytes)";
 }
 
-std::u16string fromUtf8(std::string_view text) {
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const std::size_t length = sequenceLength(static_cast<unsigned char>(text[i]));
-        const auto code = decodeSequence(text.substr(i), length);
-        if (!code) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        if (*code >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((*code - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((*code - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(*code);
-        }
-        i += length;
-    }
-    return out;
-}
+std::u16string fromUtf8(std::string_view text) { return utf::utf8ToUtf16Lossy(text); }
 
-std::string toUtf8(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t code = text[i];
-        if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (code >= 0xD800 && code < 0xE000) {
-            code = 0xFFFD;  // a lone surrogate
-        }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | code >> 6);
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | code >> 12);
-            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | code >> 18);
-            out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
-}
+std::string toUtf8(std::u16string_view text) { return utf::utf16ToUtf8Lossy(text); }
 
 std::vector<std::u16string> splitPathList(const char16_t* list, std::size_t count) {
     std::vector<std::u16string> paths;

@@ -33,6 +33,7 @@ struct Invocation {
     bool records = false;            // print the library's log records at the end
     std::string logFile;             // open the library log to this file; empty: leave it be
     std::uint16_t searchPort = kDefaultSearchPort;
+    std::uint32_t searchTimeoutMs = 0;  // list: wait after the last reply; 0: the library's setting
     std::string path;                // info, send, write
     std::string name;                // send: the command name
     Bytes data;                      // send: the command's data
@@ -67,7 +68,8 @@ std::string displayText(const Bytes& bytes);
 // "45% (12345 of 27000 bytes)".
 std::string progressText(std::uint64_t done, std::uint64_t total);
 
-// UTF-8 and UTF-16; what cannot be converted becomes U+FFFD.
+// UTF-8 and UTF-16 for texts shown to people and logged, by the converter the library uses
+// (platform/text_utf.h); what cannot be converted becomes U+FFFD.
 std::u16string fromUtf8(std::string_view text);
 std::string toUtf8(std::u16string_view text);
 

@@ -134,10 +134,10 @@ int cannotOpen(std::ostream& err, const std::string& path) {
     return fail(err, "cannot open " + path + " (see the library log)");
 }
 
-std::vector<std::string> enumeratePaths(std::uint16_t portType, std::uint16_t selector) {
+std::vector<std::string> enumeratePaths(std::uint16_t portType, std::uint16_t selector, std::uint32_t second = 0) {
     std::vector<tavrin_wchar_t> buffer(16 * 1024, 0);
     std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
-    dllFunc_EnumDevPath(portType, buffer.data(), &size, selector, 0);
+    dllFunc_EnumDevPath(portType, buffer.data(), &size, selector, second);
     const std::u16string list(buffer.begin(), buffer.begin() + std::min<std::size_t>(size, buffer.size()));
     std::vector<std::string> paths;
     for (const std::u16string& p : splitPathList(list.data(), list.size())) paths.push_back(toUtf8(p));
@@ -145,7 +145,8 @@ std::vector<std::string> enumeratePaths(std::uint16_t portType, std::uint16_t se
 }
 
 int runList(const Invocation& inv, std::ostream& out, std::ostream& err) {
-    const std::vector<std::string> network = enumeratePaths(PORT_NET_DATA, inv.searchPort);
+    // The second selector of a network search is its wait after the last reply (0: the setting).
+    const std::vector<std::string> network = enumeratePaths(PORT_NET_DATA, inv.searchPort, inv.searchTimeoutMs);
     const std::vector<std::string> usb = enumeratePaths(PORT_USBPRN, 0);
     const std::vector<std::string> hid = enumeratePaths(PORT_HID, 0);
     for (const std::string& p : network) out << p << "\n";

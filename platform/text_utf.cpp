@@ -1,0 +1,156 @@
+// Strict UTF-8 <-> UTF-16. Only the standard library: no OS call may go in this file.
+#include "platform/text_utf.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tavrin::utf {
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// One code point decoded from the start of text; length 0 when the bytes there do not begin a
+// well-formed sequence.
+struct Decoded {
+    char32_t code = 0;
+    std::size_t length = 0;
+};
+
+Decoded decodeUtf8(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t length = 0;
+    char32_t code = 0;
+    char32_t least = 0;
+    if (lead < 0x80) return {lead, 1};
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+        least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+        least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+        least = 0x10000;
+    } else {
+        return {};  // a continuation byte, an overlong lead (C0, C1) or one beyond U+10FFFF
+    }
+    if (text.size() < length) return {};
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[k]);
+        if ((next & 0xC0) != 0x80) return {};
+        code = code << 6 | (next & 0x3Fu);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {};
+    return {code, length};
+}
+
+// One code point from the start of text; length 0 for an unpaired surrogate.
+Decoded decodeUtf16(std::u16string_view text) {
+    const char32_t first = text[0];
+    if (!isHighSurrogate(first) && !isLowSurrogate(first)) return {first, 1};
+    if (isHighSurrogate(first) && text.size() >= 2 && isLowSurrogate(text[1]))
+        return {0x10000 + ((first - 0xD800) << 10) + (char32_t{text[1]} - 0xDC00), 2};
+    return {};
+}
+
+void appendUtf16(std::u16string& out, char32_t code) {
+    if (code >= 0x10000) {
+        out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+        out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(code);
+    }
+}
+
+void appendUtf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::optional<std::u16string> utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const Decoded d = decodeUtf8(text.substr(at));
+        if (d.length == 0) return std::nullopt;
+        appendUtf16(out, d.code);
+        at += d.length;
+    }
+    return out;
+}
+
+std::optional<std::string> utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const Decoded d = decodeUtf16(text.substr(at));
+        if (d.length == 0) return std::nullopt;
+        appendUtf8(out, d.code);
+        at += d.length;
+    }
+    return out;
+}
+
+bool isWellFormed(std::string_view utf8) {
+    for (std::size_t at = 0; at < utf8.size();) {
+        const std::size_t length = decodeUtf8(utf8.substr(at)).length;
+        if (length == 0) return false;
+        at += length;
+    }
+    return true;
+}
+
+bool isWellFormed(std::u16string_view utf16) {
+    for (std::size_t at = 0; at < utf16.size();) {
+        const std::size_t length = decodeUtf16(utf16.substr(at)).length;
+        if (length == 0) return false;
+        at += length;
+    }
+    return true;
+}
+
+std::u16string utf8ToUtf16Lossy(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const Decoded d = decodeUtf8(text.substr(at));
+        appendUtf16(out, d.length != 0 ? d.code : kReplacement);
+        at += d.length != 0 ? d.length : 1;
+    }
+    return out;
+}
+
+std::string utf16ToUtf8Lossy(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const Decoded d = decodeUtf16(text.substr(at));
+        appendUtf8(out, d.length != 0 ? d.code : kReplacement);
+        at += d.length != 0 ? d.length : 1;
+    }
+    return out;
+}
+
+}  // namespace tavrin::utf

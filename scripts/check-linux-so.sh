@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Checks a Linux shared library of the SDK:
+#   - its dynamic symbol table defines exactly the functions of its export list (nothing internal
+#     leaks: hidden visibility and the version script);
+#   - its soname is the versioned one, libNAME.so.MAJOR;
+#   - it needs only the C and C++ runtime libraries (and a sanitizer's runtime in test builds).
+# usage: check-linux-so.sh [--prefix PREFIX] LIBRARY EXPORT_LIST
+# PREFIX (default dllFunc_) precedes each entry's name of the list in the exported name.
+set -euo pipefail
+prefix=dllFunc_
+if [ "${1:-}" = "--prefix" ]; then
+    prefix=$2
+    shift 2
+fi
+lib=$1
+list=$2
+fail() { echo "$lib: $*" >&2; exit 1; }
+
+want=$(grep -oE '^[A-Z][A-Z0-9_]*_FUNCTION\([A-Za-z_][A-Za-z0-9_]*,' "$list" |
+       sed -E "s/^[^(]*\(([^,]*),$/$prefix\1/" | sort)
+[ -n "$want" ] || fail "the export list $list names no function"
+have=$(nm -D --defined-only "$lib" | awk '{print $NF}' | sort)
+if [ "$want" != "$have" ]; then
+    echo "$lib: exported symbols differ from $list:" >&2
+    diff <(echo "$want") <(echo "$have") >&2 || true
+    exit 1
+fi
+bad=$(nm -D --defined-only "$lib" | awk '$2 != "T" {print $NF}')
+[ -z "$bad" ] || fail "exports that are not functions: $bad"
+
+dynamic=$(readelf -d "$lib")
+soname=$(echo "$dynamic" | sed -nE 's/.*\(SONAME\).*\[(.*)\]/\1/p')
+echo "$soname" | grep -E '^lib[A-Za-z0-9_]+\.so\.[0-9]+$' >/dev/null || fail "soname '$soname' is not libNAME.so.MAJOR"
+needed=$(echo "$dynamic" | sed -nE 's/.*\(NEEDED\).*\[(.*)\]/\1/p')
+bad=$(echo "$needed" | grep -vE '^(libstdc\+\+|libm|libgcc_s|libc|libpthread|libdl|ld-linux-x86-64|libasan|libubsan|libtsan)\.so(\.[0-9]+)*$' || true)
+[ -z "$bad" ] || fail "needs libraries beyond the C and C++ runtimes: $bad"
+
+echo "$lib: $(echo "$want" | wc -l) exports, soname $soname; needs $(echo $needed)"
