@@ -7,6 +7,7 @@
 #include "devicelib/core/dev_app.h"
 #include "devicelib/core/export_text.h"
 #include "devicelib/ports/enum_device.h"
+#include "platform/device_io.h"
 
 namespace tavrin {
 
@@ -62,18 +63,59 @@ std::int32_t CHidPort::syncIOAccess(std::uint8_t direction, void* overlapped, vo
         return 0;
     std::uint32_t payload = 0;
     std::uint32_t at = 0;
-    if (input_[0] == kLongHeader && inputLength_ >= 4) {
-        payload = static_cast<std::uint32_t>(input_[2]) << 8 | input_[3];
-        at = 4;
-    } else if (input_[0] == kShortHeader && inputLength_ >= 2) {
-        payload = input_[1];
-        at = 2;
-    } else {
-        return 0;
-    }
-    if (payload > length || at + payload > inputLength_) return 0;
+    if (!inputPayload(&payload, &at) || payload > length) return 0;
     std::memcpy(buffer, input_ + at, payload);
     if (count != nullptr) *count = payload;
+    return 1;
+}
+
+bool CHidPort::inputPayload(std::uint32_t* payload, std::uint32_t* at) const {
+    if (input_[0] == kLongHeader && inputLength_ >= 4) {
+        *payload = static_cast<std::uint32_t>(input_[2]) << 8 | input_[3];
+        *at = 4;
+    } else if (input_[0] == kShortHeader && inputLength_ >= 2) {
+        *payload = input_[1];
+        *at = 2;
+    } else {
+        return false;
+    }
+    return *at + *payload <= inputLength_;
+}
+
+std::int32_t CHidPort::readWaitingReport(std::uint8_t* report, std::uint32_t length, std::uint32_t* count) {
+    *count = 0;
+    if (handle_ == platform::kNoHandle || !ensureEvent(readEvent_) || aborted()) return 0;
+    std::uint32_t got = 0;
+    if (!platform::readWaiting(handle_, readEvent_, report, length, &got)) return 0;
+    // The HID drivers hand over whole reports. A stand-in device is a byte stream that may hold
+    // the first part of a report only: the rest is on its way and is read with the port's wait.
+    if (got != 0 && got < length) {
+        std::uint32_t rest = 0;
+        if (!CBPort::syncIOAccess(0, nullptr, report + got, length - got, &rest, readTimeout_)) return 0;
+        got += rest;
+    }
+    *count = got;
+    return 1;
+}
+
+std::int32_t CHidPort::drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) {
+    // Reports with nothing to hand on that are skipped in one call before it gives up.
+    constexpr int kSkippedReports = 16;
+    if (count != nullptr) *count = 0;
+    if (buffer == nullptr || inputLength_ == 0 || inputLength_ > kReportBufferBytes) return 0;
+    for (int skipped = 0; skipped < kSkippedReports; ++skipped) {
+        input_[0] = 0;
+        std::uint32_t got = 0;
+        if (!readWaitingReport(input_, inputLength_, &got)) return 0;
+        if (got == 0) return 1;  // nothing is waiting
+        std::uint32_t payload = 0;
+        std::uint32_t at = 0;
+        if (got < inputLength_ || !inputPayload(&payload, &at) || payload == 0) continue;
+        payload = std::min(payload, length);  // what the caller's buffer holds of it; it is discarded
+        std::memcpy(buffer, input_ + at, payload);
+        if (count != nullptr) *count = payload;
+        return 1;
+    }
     return 1;
 }
 

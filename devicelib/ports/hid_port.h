@@ -30,6 +30,11 @@ public:
     std::int32_t openPort(const _DEVOPEN_INFO* info, std::uint16_t openFlag) override;
     // 7: closes, finds the HID interface of the same device again, and opens it.
     std::int32_t reOpenPort(std::int32_t ignored) override;
+    // The payload of an input report that is waiting already, without waiting for one: reports
+    // without payload or with a header other than the port's are skipped (a few per call). True
+    // with *count bytes (0: no report is waiting), false when the port is not open or the read
+    // failed.
+    std::int32_t drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) override;
     // 16
     std::int32_t openUsbPort(const char16_t* path, std::uint16_t openFlag, std::int32_t ignored) override;
 
@@ -55,9 +60,15 @@ protected:
                                         std::uint32_t length, std::uint32_t* count, std::int32_t timeoutMs) {
         return CBPort::syncIOAccess(direction, overlapped, report, length, count, timeoutMs);
     }
+    // One whole report that is waiting already, or none (*count 0): the read of what is waiting
+    // (a test replaces it with a scripted one).
+    virtual std::int32_t readWaitingReport(std::uint8_t* report, std::uint32_t length, std::uint32_t* count);
 
 private:
     bool openDevice(const char16_t* path, std::uint16_t openFlag);
+    // The payload of a whole input report in input_: its length and offset; false when the
+    // report's id is neither 0xA5 nor 0xA6 or its header does not fit.
+    bool inputPayload(std::uint32_t* payload, std::uint32_t* at) const;
 
     std::unique_ptr<platform::usb::HidDescription> description_;  // kept across opens
     std::u16string openedPath_;  // the path of the open device

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <string>
+#include <thread>
 
 #include "devicelib/ports/hid_port.h"
 #include "platform/device_peer.h"
@@ -55,9 +58,22 @@ public:
     std::vector<Bytes> written;
     std::size_t failWrite = SIZE_MAX;  // index of the report whose write fails
     std::vector<Bytes> reads;
+    std::vector<Bytes> waiting;  // reports a read without waiting finds, in order
     int transfers = 0;
+    int waitingReads = 0;
 
 protected:
+    std::int32_t readWaitingReport(std::uint8_t* report, std::uint32_t length, std::uint32_t* count) override {
+        ++waitingReads;
+        *count = 0;
+        if (waiting.empty()) return 1;
+        const Bytes r = waiting.front();
+        waiting.erase(waiting.begin());
+        std::memcpy(report, r.data(), std::min<std::size_t>(r.size(), length));
+        *count = static_cast<std::uint32_t>(std::min<std::size_t>(r.size(), length));
+        return 1;
+    }
+
     std::int32_t transferReport(std::uint8_t direction, void*, std::uint8_t* report, std::uint32_t length,
                                 std::uint32_t* count, std::int32_t) override {
         ++transfers;
@@ -174,6 +190,57 @@ TEST(HidReportFraming, NothingToMoveAndBadRequests) {
     EXPECT_EQ(other.transfers, 0);
 }
 
+// Draining takes the payload of one waiting report per call and skips reports that carry
+// nothing, so that the discard before a command empties the port of every stale report.
+TEST(HidReportFraming, DrainTakesWaitingPayloadsAndSkipsEmptyOrForeignReports) {
+    auto report = [](std::uint8_t id, std::size_t payload) {
+        Bytes r(65, 0);
+        r[0] = id;
+        const std::size_t at = id == 0xA5 ? 2 : 4;
+        if (id == 0xA5) r[1] = static_cast<std::uint8_t>(payload);
+        else r[3] = static_cast<std::uint8_t>(payload);
+        for (std::size_t i = 0; i < payload; ++i) r[at + i] = static_cast<std::uint8_t>(0x30 + i);
+        return r;
+    };
+    auto claiming = [](Bytes r, std::uint8_t length) {  // a 0xA6 report whose header says length
+        r[3] = length;
+        return r;
+    };
+    const struct {
+        const char* what;
+        std::vector<Bytes> waiting;
+        std::vector<std::uint32_t> counts;  // of the calls until one finds nothing
+    } cases[] = {
+        {"nothing waiting", {}, {0}},
+        {"two replies", {report(0xA6, 7), report(0xA6, 61)}, {7, 61, 0}},
+        {"either header", {report(0xA5, 3), report(0xA6, 4)}, {3, 4, 0}},
+        {"empty and foreign reports skipped", {report(0xA6, 0), report(0x11, 5), report(0xA6, 2)}, {2, 0}},
+        {"a report cut short skipped", {Bytes{0xA6, 0, 0, 3, 1, 2, 3}, report(0xA6, 1)}, {1, 0}},
+        {"a header beyond the report skipped", {claiming(report(0xA6, 0), 62), report(0xA6, 9)}, {9, 0}},
+    };
+    for (const auto& c : cases) {
+        ScriptedHidPort port(0xA6, 65, 65);
+        port.waiting = c.waiting;
+        for (std::uint32_t expected : c.counts) {
+            std::uint8_t buffer[264] = {};
+            std::uint32_t count = 99;
+            ASSERT_EQ(port.drainInput(buffer, sizeof buffer, &count), 1) << c.what;
+            EXPECT_EQ(count, expected) << c.what;
+            for (std::uint32_t i = 0; i < count; ++i) EXPECT_EQ(buffer[i], 0x30 + i) << c.what;
+        }
+        EXPECT_TRUE(port.waiting.empty()) << c.what;
+        EXPECT_EQ(port.transfers, 0) << c.what;  // never a read that waits
+    }
+    // A port without a report layout (never opened) has nothing to drain.
+    ScriptedHidPort closed(0xA6, 0, 0);
+    closed.waiting.push_back(report(0xA6, 3));
+    std::uint8_t buffer[16];
+    std::uint32_t count = 99;
+    EXPECT_EQ(closed.drainInput(buffer, sizeof buffer, &count), 0);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(closed.waitingReads, 0);
+}
+
 // The HID port on stand-in devices plugged into the tree.
 class HidPortDevice : public UsbTreeFixture {
 protected:
@@ -234,6 +301,24 @@ TEST_F(HidPortDevice, OpensWithTheDevicesLayoutAndCarriesReports) {
     ASSERT_TRUE(p->write(in.data(), 10));
     EXPECT_EQ(port.readPort(buffer, sizeof buffer, &count, nullptr), 0);
     EXPECT_EQ(count, 0u);
+
+    // Reports that are waiting are drained one payload a call; with none waiting the drain
+    // returns at once, far within the port's read time-out of 300 ms.
+    in[3] = 2;
+    ASSERT_TRUE(p->write(in.data(), in.size()));
+    in[3] = 3;
+    ASSERT_TRUE(p->write(in.data(), in.size()));
+    std::uint32_t drained = 0;
+    for (int tries = 0; tries < 200 && drained < 5; ++tries) {
+        ASSERT_EQ(port.drainInput(buffer, sizeof buffer, &count), 1);
+        drained += count;
+        if (count == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(drained, 5u);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.drainInput(buffer, sizeof buffer, &count), 1);
+    EXPECT_EQ(count, 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
 }
 
 TEST_F(HidPortDevice, ADeviceWhoseReportsDoNotFitTheBuffersIsRefused) {

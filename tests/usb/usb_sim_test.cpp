@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -22,8 +23,9 @@ protected:
         sim_.stop();
         UsbTreeFixture::TearDown();
     }
-    std::int32_t open(const std::u16string& path, std::uint16_t type, std::uint16_t mode) {
-        const _DEVOPEN_INFO info{toExport(path.c_str()), 300, 1000, type, mode};
+    std::int32_t open(const std::u16string& path, std::uint16_t type, std::uint16_t mode,
+                      std::int32_t readTimeout = 300) {
+        const _DEVOPEN_INFO info{toExport(path.c_str()), readTimeout, 1000, type, mode};
         return dllFunc_OpenDev(&info);
     }
     // A stand-in device that was open a moment ago is ready again once its server has seen the
@@ -118,6 +120,50 @@ TEST_F(UsbSimDevice, ThePrinterPathOpensOnlyTheHidSiblingForMode2) {
     std::uint8_t b[4];
     std::uint32_t n = 0;
     EXPECT_EQ(dllFunc_Read(h, b, sizeof b, &n, nullptr), 0);  // no data port
+}
+
+// A reply that comes in its input report after its exchange gave up is drained from the HID
+// port before the next command goes out: it answers neither the same command again nor another.
+TEST_F(UsbSimDevice, ALateReplyInAReportNeverAnswersALaterCommand) {
+    const struct {
+        const char* what;
+        sim::HidLayout layout;
+    } cases[] = {{"0xA6 reports", {0xA6, 65, 65}}, {"0xA5 reports", {0xA5, 64, 64}}};
+    int port = 1;
+    for (const auto& c : cases) {
+        sim::UsbPlug plug;
+        plug.port = std::to_string(port++);
+        plug.layout = c.layout;
+        sim::SimDevice* dev = sim_.addUsbDevice({}, *tree_, plug);
+        ASSERT_NE(dev, nullptr) << c.what;
+        // The model's answers are numbered, so that a reply tells which request it answers.
+        auto asked = std::make_shared<int>(0);
+        dev->model().setHandler(0x01, [asked](const sim::Request&) {
+            const std::string t = "M#" + std::to_string(++*asked);
+            return sim::Answer{0, Bytes(t.begin(), t.end())};
+        });
+        sim::FaultPlan late;
+        late.setLate(0x01, 1500);  // long after the exchange gave up (four read time-outs, 600 ms)
+        dev->setFaults(late);
+        const std::int32_t h = open(dev->usbHidPath(), PORT_HID, MODE_CTRL, 150);
+        ASSERT_GE(h, 0) << c.what;
+        theLog().createTextBuffer();
+
+        EXPECT_EQ(query(h, u"CTRL_CMDGET_MODEL"), "failed") << c.what;
+        for (int waited = 0; dev->served() < 1 && waited < 5000; waited += 5)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_GE(dev->served(), 1u) << c.what;  // the late reply has gone out since
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        dev->setFaults({});
+
+        EXPECT_EQ(query(h, u"CTRL_CMDGET_MODEL"), "M#2") << c.what;
+        EXPECT_EQ(query(h, u"CTRL_CMDGET_DEVNO"), "TV0000000001") << c.what;
+        EXPECT_TRUE(logHas(u"#DevIoCtrl : 丢 弃 残 留 数 据(")) << c.what;
+        EXPECT_FALSE(logHas(u"冗 余")) << c.what;
+        EXPECT_EQ(dev->received().packets().size(), 3u) << c.what;
+        dllFunc_CloseDev(h);
+        tree_->unplug(plug.port);
+    }
 }
 
 TEST_F(UsbSimDevice, AnInterfaceWithoutItsSiblingFailsTheOpenOfBoth) {
