@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/config_side.h"
 #include "sim/frame.h"
 
 namespace tavrin::sim {
@@ -83,6 +84,7 @@ struct DeviceConfig {
     std::map<std::uint8_t, Answer> answers;
     FaultPlan faults;
     Bytes dataAnswer;  // network: sent back for each chunk of raw data (none by default)
+    ConfigSideOptions configSide;  // the configuration commands 0x17, 0x18, 0x1A, when enabled
     bool dataClose = false;  // network: the device closes the data connection after each answer
     FirmwareConfig firmware;
 };

@@ -68,6 +68,11 @@ int main(int argc, char** argv) {
         std::printf("device %zu received %zu command packets", i, device.received().packets().size());
         if (device.isNetwork()) std::printf(" and %zu bytes of raw data", device.receivedData().bytes().size());
         std::printf("\n");
+        if (const ConfigSide* side = device.configSide()) {
+            std::printf("device %zu configuration packet", i);
+            for (std::uint8_t b : side->storedPacket()) std::printf(" %02X", b);
+            std::printf("\n");
+        }
     }
     return 0;
 }

@@ -9,6 +9,10 @@ SimDevice::SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control, 
     : model_(std::move(config)), control_(std::move(control)), commands_(*control_, model_, recorder_),
       data_(std::move(data)), firmware_(model_.config().firmware, [this](std::uint32_t ms) { goAway(ms); }) {
     firmware_.attach(model_);
+    if (const ConfigSideOptions side = model_.config().configSide; side.enabled) {
+        configSide_ = std::make_shared<ConfigSide>(side);
+        configSide_->install(model_);
+    }
     if (data_) {
         const DeviceConfig config = model_.config();
         dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, config.dataAnswer, config.dataClose);

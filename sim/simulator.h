@@ -33,6 +33,8 @@ public:
     DeviceModel& model() { return model_; }
     Recorder& received() { return recorder_; }
     void setFaults(const FaultPlan& faults) { model_.setFaults(faults); }
+    // The configuration side, when the device was configured with one; null otherwise.
+    ConfigSide* configSide() { return configSide_.get(); }
     // Requests dealt with so far: the reply to received().packets()[i] has gone out once
     // served() > i.
     std::size_t served() const { return commands_.served(); }
@@ -66,6 +68,7 @@ private:
     void goAway(std::uint32_t ms);
 
     DeviceModel model_;
+    std::shared_ptr<ConfigSide> configSide_;
     Recorder recorder_;
     std::unique_ptr<ByteChannel> control_;
     CommandService commands_;

@@ -21,6 +21,10 @@ const char kUsage[] =
     "                           acknowledge code and the answer in hex (and as text)\n"
     "  write PATH FILE          write FILE as raw data to the device's data port\n"
     "  commands                 list the command names and their codes\n"
+    "  config PATH [NAME=VALUE] list the device's configuration items and their values,\n"
+    "                           or set the item NAME to VALUE on the device; a PATH that\n"
+    "                           ends in .xml is a description file: offline, the values\n"
+    "                           come from and go to devCfg.dat in the user data folder\n"
     "\n"
     "Options:\n"
     "  --log FILE   write the library log to FILE during the run\n"
@@ -90,6 +94,7 @@ std::optional<Command> commandNamed(std::string_view word) {
     if (word == "send") return Command::Send;
     if (word == "write") return Command::Write;
     if (word == "commands") return Command::Commands;
+    if (word == "config") return Command::Config;
     return std::nullopt;
 }
 
@@ -106,6 +111,7 @@ Arity arityOf(Command c) {
     case Command::Send: return {2, SIZE_MAX, "send PATH NAME [HEX...]"};
     case Command::Write: return {2, 2, "write PATH FILE"};
     case Command::Commands: return {0, 0, "commands"};
+    case Command::Config: return {1, 2, "config PATH [NAME=VALUE]"};
     case Command::None: break;
     }
     return {0, 0, ""};
@@ -195,11 +201,21 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     }
     if (given >= 1) inv.path = words[1];
     if (inv.command == Command::Write) inv.file = words[2];
+    if (inv.command == Command::Config && given == 2) {
+        const std::size_t eq = words[2].find('=');
+        if (eq == std::string::npos || eq == 0) {
+            r.error = "config: write the setting as NAME=VALUE";
+            return r;
+        }
+        inv.assign = true;
+        inv.name = words[2].substr(0, eq);
+        inv.value = words[2].substr(eq + 1);
+    }
     if (inv.command == Command::Send) inv.name = words[2];
     // The library takes these as UTF-16: a text that is not well-formed UTF-8 would name something
     // else. (FILE of write is opened by the tool itself, byte for byte.)
     const std::pair<const std::string*, const char*> named[] = {
-        {&inv.path, "PATH"}, {&inv.name, "NAME"}, {&inv.logFile, "--log FILE"}};
+        {&inv.path, "PATH"}, {&inv.name, "NAME"}, {&inv.value, "VALUE"}, {&inv.logFile, "--log FILE"}};
     for (const auto& [text, what] : named) {
         if (!utf::isWellFormed(*text)) {
             r.error = std::string(what) + " is not valid UTF-8";
@@ -268,6 +284,21 @@ bool isNetworkPath(std::string_view path) {
         address.remove_prefix(part < 3 ? dot + 1 : dot);
     }
     return true;
+}
+
+bool isDescriptionFile(std::string_view path) {
+    if (path.size() < 4) return false;
+    std::string tail(path.substr(path.size() - 4));
+    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return tail == ".xml";
+}
+
+std::string itemNameOf(std::string_view line) {
+    const std::size_t eq = line.find('=');
+    const std::size_t comma = line.find(',');
+    if (eq == std::string_view::npos) return std::string(line.substr(0, comma));
+    if (comma == std::string_view::npos || comma < eq) return std::string(line.substr(eq + 1));
+    return std::string(line.substr(eq + 1, comma - eq - 1));
 }
 
 std::string hexText(const Bytes& bytes, std::size_t perLine) {

@@ -24,7 +24,7 @@ inline constexpr std::string_view kRawCommand = "TAVR_DUMP";
 // A framed command carries at most this many data bytes.
 inline constexpr std::size_t kMaxCommandData = 255;
 
-enum class Command { None, List, Info, Send, Write, Commands };
+enum class Command { None, List, Info, Send, Write, Commands, Config };
 
 struct Invocation {
     Command command = Command::None;
@@ -34,10 +34,12 @@ struct Invocation {
     std::string logFile;             // open the library log to this file; empty: leave it be
     std::uint16_t searchPort = kDefaultSearchPort;
     std::uint32_t searchTimeoutMs = 0;  // list: wait after the last reply; 0: the library's setting
-    std::string path;                // info, send, write
-    std::string name;                // send: the command name
+    std::string path;                // info, send, write, config
+    std::string name;                // send: the command name; config: the item to set
     Bytes data;                      // send: the command's data
     std::string file;                // write: the file to send
+    bool assign = false;             // config: NAME=VALUE given
+    std::string value;               // config: the value to set
 };
 
 struct ParseResult {
@@ -58,6 +60,10 @@ bool isNetworkPath(std::string_view path);
 // A USB HID interface path: one that ends with the HID interface class, in any case. Other
 // paths that are no network paths are USB printer interface paths.
 bool isHidPath(std::string_view path);
+// A configuration description file rather than a device: a PATH ending in ".xml" (any case).
+bool isDescriptionFile(std::string_view path);
+// The item name of a configuration description line: the value of its "Name=" field.
+std::string itemNameOf(std::string_view line);
 
 // "10 01 00 00", a line break after every perLine bytes.
 std::string hexText(const Bytes& bytes, std::size_t perLine = 16);

@@ -6,7 +6,9 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "cli.h"
 #include "tavrin/tavrin.h"
@@ -87,6 +89,20 @@ public:
     }
 
     bool isOpen() const { return handle_ >= 0; }
+    std::int32_t handle() const { return handle_; }
+
+    // A call that may fail while a network device's connections are still being made: tried
+    // again, as exchanges are, until it succeeds or the device has made no progress for a while.
+    template <typename Call>
+    bool retry(Call call) {
+        for (;;) {
+            if (call()) {
+                lastProgress_ = Clock::now();
+                return true;
+            }
+            if (!keepTrying()) return false;
+        }
+    }
 
     // One command exchange; false when no valid answer came.
     bool exchange(const std::string& name, const Bytes& data, Answer& answer) {
@@ -279,6 +295,87 @@ int runCommands(std::ostream& out) {
     return kExitOk;
 }
 
+// One configuration item as the library describes it.
+struct ConfigItem {
+    std::string name;
+    std::string line;  // the description line without its line end
+};
+
+// Room for the longest description line (128 characters and 1,024 of choices).
+constexpr std::uint16_t kConfigText = 1200;
+
+std::optional<std::string> configLine(std::int32_t handle, std::uint16_t index, bool refresh) {
+    tavrin_wchar_t buffer[kConfigText] = {};
+    std::uint16_t size = kConfigText - 1;
+    if (dllFunc_GetDevCfgInfo(handle, &index, buffer, &size, 0, refresh ? 0 : 1) == 0) return std::nullopt;
+    std::string line = narrow(buffer, std::min<std::uint16_t>(size, kConfigText - 1));
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
+std::optional<std::string> configValue(std::int32_t handle, const std::string& name) {
+    tavrin_wchar_t buffer[kConfigText] = {};
+    std::uint16_t size = kConfigText - 1;
+    if (dllFunc_GetDevCfgInfo(handle, wide(name).c_str(), buffer, &size, 1, 1) == 0) return std::nullopt;
+    return narrow(buffer, std::min<std::uint16_t>(size, kConfigText - 1));
+}
+
+// Every item with a description line; dataRead tells whether the values could be read first.
+std::vector<ConfigItem> configItems(std::int32_t handle, bool& dataRead) {
+    std::vector<ConfigItem> items;
+    std::optional<std::string> line = configLine(handle, 0, true);
+    dataRead = line.has_value();
+    if (!dataRead) line = configLine(handle, 0, false);  // the items, without their values
+    for (std::uint16_t index = 1; line; line = configLine(handle, index++, false)) {
+        if (line->empty()) continue;  // a placeholder: bits without a value
+        items.push_back({itemNameOf(*line), *line});
+        if (index == 0) break;        // 65,536 items: the index has come round
+    }
+    return items;
+}
+
+int runConfig(const Invocation& inv, std::ostream& out, std::ostream& err) {
+    const bool offline = isDescriptionFile(inv.path);
+    std::optional<Device> device;
+    std::int32_t handle = -1;
+    if (!offline) {
+        device.emplace(inv.path, Use::Commands);
+        if (!device->isOpen()) return cannotOpen(err, inv.path);
+        handle = device->handle();
+    }
+    const bool loaded = offline ? dllFunc_LoadDevCfg(-1, wide(inv.path).c_str()) != 0
+                                : device->retry([&] { return dllFunc_LoadDevCfg(handle, nullptr) != 0; });
+    if (!loaded) return fail(err, "cannot load the configuration description from " + inv.path + " (see the library log)");
+    const std::string dataSource = offline ? "devCfg.dat in the user data folder" : inv.path;
+
+    bool dataRead = false;
+    const std::vector<ConfigItem> items = configItems(handle, dataRead);
+    if (!inv.assign) {
+        for (const ConfigItem& item : items) {
+            const std::optional<std::string> v = dataRead ? configValue(handle, item.name) : std::nullopt;
+            std::string details = item.line;
+            if (const std::size_t comma = details.find(','); comma != std::string::npos) details.erase(0, comma + 1);
+            out << item.name << "=" << (v ? *v : "?") << "  (" << details << ")\n";
+        }
+        note("listed " + std::to_string(items.size()) + " configuration item(s)");
+        if (!dataRead && !items.empty())
+            return fail(err, "cannot read the configuration data from " + dataSource + " (see the library log)");
+        if (items.empty()) err << "tavrin: the description names no configuration items\n";
+        return kExitOk;
+    }
+
+    if (!dataRead) return fail(err, "cannot read the configuration data from " + dataSource + " (see the library log)");
+    const bool known = std::any_of(items.begin(), items.end(), [&](const ConfigItem& i) { return i.name == inv.name; });
+    if (!known) return fail(err, "no configuration item " + inv.name + " (see 'tavrin config " + inv.path + "')");
+    if (dllFunc_SetDevCfgInfo(handle, wide(inv.name).c_str(), wide(inv.value).c_str(), 0, 1) == 0)
+        return fail(err, inv.name + "=" + inv.value + " was refused or could not be written to " + dataSource +
+                             " (see the library log)");
+    const std::optional<std::string> v = configValue(handle, inv.name);
+    note("set " + inv.name + " to " + (v ? *v : inv.value));
+    out << inv.name << "=" << (v ? *v : inv.value) << "\n";
+    return kExitOk;
+}
+
 int runCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {
     switch (inv.command) {
     case Command::List: return runList(inv, out, err);
@@ -286,6 +383,7 @@ int runCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {
     case Command::Send: return runSend(inv, out, err);
     case Command::Write: return runWrite(inv, out, err);
     case Command::Commands: return runCommands(out);
+    case Command::Config: return runConfig(inv, out, err);
     case Command::None: break;
     }
     return kExitUsage;
