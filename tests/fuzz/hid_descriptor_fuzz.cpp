@@ -4,7 +4,7 @@
 // devices state come back as they were made.
 //
 // Input: the descriptor. Its first five bytes also give a stand-in descriptor to make and parse
-// again: report id, input length and output length (16 bits each, low byte first).
+// again: report id, input length and output length (16 bits each, low byte first; 2 and above).
 #include "platform/posix/hid_descriptor.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -21,7 +21,8 @@ int hidDescriptor(const std::uint8_t* data, std::size_t size) {
         const std::uint8_t id = data[0];
         const auto in = static_cast<std::uint16_t>(data[1] | data[2] << 8);
         const auto out = static_cast<std::uint16_t>(data[3] | data[4] << 8);
-        if (in > 0 && out > 0) {
+        // A length of 1 is the report id byte alone: no field, so no such report at all.
+        if (in > 1 && out > 1) {
             const auto made = vendorReportDescriptor(id, in, out);
             HidReportLayout back;
             FUZZ_CHECK(parseHidReportDescriptor(made.data(), made.size(), back));
