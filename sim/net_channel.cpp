@@ -1,6 +1,7 @@
 #include "sim/net_channel.h"
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include "sim/frame.h"
@@ -83,7 +84,13 @@ void DataService::start() {
         std::uint8_t buffer[4096];
         while (!stopping_) {
             const long n = channel_.read(buffer, sizeof buffer, kPollMs);
-            if (n <= 0) continue;
+            if (n <= 0) {
+                // A stand-in device gets ready for the library's next open; a broken one is
+                // tried again after a while.
+                channel_.idle();
+                if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+                continue;
+            }
             recorder_.addBytes(buffer, static_cast<std::size_t>(n));
             if (!answer_.empty()) channel_.write(answer_.data(), answer_.size());
             if (closeAfterAnswer_) channel_.drop();

@@ -1,5 +1,6 @@
 #include "sim/simulator.h"
 
+#include <cstdio>
 #include <utility>
 
 namespace tavrin::sim {
@@ -28,17 +29,76 @@ void SimDevice::goAway(std::uint32_t ms) {
 void SimDevice::start() {
     commands_.start();
     if (dataService_) dataService_->start();
+    if (usbDataService_) usbDataService_->start();
 }
 
 void SimDevice::stop() {
     commands_.stop();
     if (dataService_) dataService_->stop();
+    if (usbDataService_) usbDataService_->stop();
 }
 
 SimDevice* Simulator::addDevice(DeviceConfig config, const std::string& tag) {
     auto channel = PeerChannel::create(tag);
     if (!channel) return nullptr;
     devices_.push_back(std::make_unique<SimDevice>(std::move(config), std::move(channel)));
+    devices_.back()->start();
+    return devices_.back().get();
+}
+
+namespace {
+// The stand-in device of an interface; on Windows its path carries the interface path's fields.
+std::unique_ptr<platform::DevicePeer> interfacePeer(const UsbPlug& plug, const char* kind, int mi, bool composite) {
+    char fields[80];
+    if (composite)
+        std::snprintf(fields, sizeof fields, "%s#vid_%04x&pid_%04x&mi_%02x#p%s", kind, plug.vendorId, plug.productId,
+                      mi, plug.port.c_str());
+    else
+        std::snprintf(fields, sizeof fields, "%s#vid_%04x&pid_%04x#p%s", kind, plug.vendorId, plug.productId,
+                      plug.port.c_str());
+    return platform::DevicePeer::create(fields);
+}
+}  // namespace
+
+SimDevice* Simulator::addUsbDevice(DeviceConfig config, platform::StandInUsbTree& tree, const UsbPlug& plug) {
+    auto hidPeer = interfacePeer(plug, "hid", 1, plug.printer);
+    if (!hidPeer) return nullptr;
+    std::unique_ptr<platform::DevicePeer> printerPeer;
+    if (plug.printer) {
+        printerPeer = interfacePeer(plug, "usb", 0, true);
+        if (!printerPeer) return nullptr;
+    }
+    platform::StandInUsbDevice usb;
+    usb.vendorId = plug.vendorId;
+    usb.productId = plug.productId;
+    usb.port = plug.port;
+    usb.instance = "SIM" + plug.port;
+    if (printerPeer) {
+        platform::StandInInterface printer;
+        printer.kind = platform::StandInInterface::Kind::Printer;
+        printer.number = 0;
+        printer.devicePath = printerPeer->path();
+        usb.interfaces.push_back(printer);
+    }
+    platform::StandInInterface hid;
+    hid.kind = platform::StandInInterface::Kind::Hid;
+    hid.number = 1;
+    hid.devicePath = hidPeer->path();
+    hid.reportId = plug.layout.reportId;
+    hid.inputReportLength = plug.layout.inputLength;
+    hid.outputReportLength = plug.layout.outputLength;
+    usb.interfaces.push_back(hid);
+    if (!tree.plug(usb)) return nullptr;
+
+    auto device = std::make_unique<SimDevice>(std::move(config), std::make_unique<HidChannel>(std::move(hidPeer), plug.layout));
+    if (printerPeer) {
+        device->usbData_ = std::make_unique<PeerChannel>(std::move(printerPeer));
+        device->usbDataService_ = std::make_unique<DataService>(*device->usbData_, device->dataRecorder_, Bytes{});
+        device->usbPrinterPath_ = tree.interfacePath(plug.port, 0);
+    }
+    device->usbPort_ = plug.port;
+    device->usbHidPath_ = tree.interfacePath(plug.port, 1);
+    devices_.push_back(std::move(device));
     devices_.back()->start();
     return devices_.back().get();
 }

@@ -12,8 +12,10 @@
 #include "sim/command_service.h"
 #include "sim/device_model.h"
 #include "sim/firmware.h"
+#include "sim/hid_channel.h"
 #include "sim/net_channel.h"
 #include "sim/recorder.h"
+#include "platform/usb_stand_in.h"
 
 namespace tavrin::sim {
 
@@ -46,6 +48,14 @@ public:
     TcpChannel* dataChannel() { return data_.get(); }
     TcpChannel* controlChannel() { return dynamic_cast<TcpChannel*>(control_.get()); }
 
+    // USB devices: the composite device's printer interface (raw data, in receivedData()) and
+    // HID interface (command packets in reports), as the device tree lists them.
+    bool isUsb() const { return !usbPort_.empty(); }
+    std::u16string usbPrinterPath() const { return usbPrinterPath_; }
+    std::u16string usbHidPath() const { return usbHidPath_; }
+    const std::string& usbPort() const { return usbPort_; }
+    HidChannel* hidChannel() { return dynamic_cast<HidChannel*>(control_.get()); }
+
     // The firmware side: what the device received of updates, and its switches.
     FirmwareTarget& firmware() { return firmware_; }
 
@@ -66,7 +76,21 @@ private:
     std::unique_ptr<TcpChannel> data_;
     platform::Ipv4Endpoint dataEndpoint_;
     std::unique_ptr<DataService> dataService_;
+    std::unique_ptr<ByteChannel> usbData_;
+    std::unique_ptr<DataService> usbDataService_;
+    std::string usbPort_;
+    std::u16string usbPrinterPath_;
+    std::u16string usbHidPath_;
     FirmwareTarget firmware_;
+};
+
+// How a simulated USB device is plugged into a stand-in device tree.
+struct UsbPlug {
+    std::uint16_t vendorId = 0x0FE6;
+    std::uint16_t productId = 0x811E;
+    std::string port = "1";  // its place on the bus
+    HidLayout layout;
+    bool printer = true;     // a composite device with a printer interface (MI_00) and HID (MI_01)
 };
 
 class Simulator {
@@ -79,6 +103,9 @@ public:
     // A new device on a stand-in device of its own, already serving; null when the system
     // cannot make one. tag makes its path recognisable.
     SimDevice* addDevice(DeviceConfig config, const std::string& tag = "sim");
+    // A new USB device plugged into tree at plug.port: its HID interface serves the command
+    // packets in reports of plug.layout, its printer interface takes raw data. Null on failure.
+    SimDevice* addUsbDevice(DeviceConfig config, platform::StandInUsbTree& tree, const UsbPlug& plug);
     // A new network device listening on address (data channel at a free port P whose P + 100 is
     // free too, or at.port when it is not 0), already serving; null on failure.
     SimDevice* addNetDevice(DeviceConfig config, const platform::Ipv4Endpoint& at);

@@ -8,6 +8,7 @@
 #include "platform/library_entry.h"
 #include "platform/sync.h"
 #include "platform/system_info.h"
+#include "platform/usb_tree.h"
 
 namespace tavrin {
 
@@ -100,6 +101,7 @@ void CDevApp::initObj() {
     getUserAppPath();
 
     if (!settings.load(userAppPath)) log.funcLine(kInit, u"Load DLL Config Fail\r\n");
+    platform::usb::setSystemRoot(settings.UsbSysRoot);
 
     CNetPort::initClass();  // a failure is only logged
 

@@ -17,6 +17,7 @@ std::int32_t CDevDllCfg::load(const std::u16string& userFolder) {
     UsbVID = static_cast<std::uint16_t>(platform::iniReadInt(file, u"Port", u"UsbVID", 0));
     UsbPID = static_cast<std::uint16_t>(platform::iniReadInt(file, u"Port", u"UsbPID", 0));
     DiscoveryAddress = platform::iniReadString(file, u"Port", u"DiscoveryAddress", u"255.255.255.255", 31);
+    UsbSysRoot = platform::iniReadString(file, u"Port", u"UsbSysRoot", u"", kMaxLogPath);
     DiscoveryTimeout = platform::iniReadInt(file, u"Port", u"DiscoveryTimeout", 2000);
     if (DiscoveryTimeout <= 0) DiscoveryTimeout = 2000;
 

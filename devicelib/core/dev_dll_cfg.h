@@ -25,6 +25,9 @@ public:
     // Where the device search sends its request: the limited broadcast by default, or a directed
     // broadcast or single address (a loopback one for the demo and the tests).
     std::u16string DiscoveryAddress = u"255.255.255.255";
+    // Linux: the folder that stands for "/" when USB devices are looked up (its sys/ and dev/);
+    // empty for the system's own. The simulator's stand-in USB devices live in such a folder.
+    std::u16string UsbSysRoot;
     // How long the device search waits after the last valid reply, in ms ("Port", 2000 by default,
     // for networks known to answer faster); a value of 0 or below counts as missing.
     std::int32_t DiscoveryTimeout = 2000;

@@ -1,7 +1,9 @@
 // dllFunc_EnumDevPath: the paths of the attached devices of a port type.
 #include "devicelib/core/dev_app.h"
 #include "devicelib/core/export_guard.h"
+#include "devicelib/ports/enum_device.h"
 #include "devicelib/ports/net_discovery.h"
+#include "devicelib/ports/usb_port.h"
 #include "tavrin/tavrin.h"
 
 using namespace tavrin;
@@ -18,9 +20,12 @@ extern "C" TAVRIN_EXPORT std::uint32_t TAVRIN_API dllFunc_EnumDevPath(std::uint1
                                       reinterpret_cast<char16_t*>(buffer), size, pid & 0xFFFF);
         }
         if (portType == PORT_USBPRN || portType == PORT_HID) {
-            // USB enumeration is not part of this build: no USB device is listed.
-            if (size != nullptr) *size = 0;
-            return 0;
+            // The filters: the arguments, or the settings UsbVID and UsbPID where they are 0.
+            const CDevDllCfg& settings = theApp().settings;
+            const auto vidFilter = static_cast<std::uint16_t>((vid & 0xFFFF) != 0 ? vid : settings.UsbVID);
+            const auto pidFilter = static_cast<std::uint16_t>((pid & 0xFFFF) != 0 ? pid : settings.UsbPID);
+            return listUsbPaths(portType == PORT_USBPRN ? kUsbPrinterClass : hidClass(),
+                                reinterpret_cast<char16_t*>(buffer), size, vidFilter, pidFilter);
         }
         return 0;
     });

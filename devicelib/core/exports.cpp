@@ -57,7 +57,7 @@ void openUsb(_DEVOPEN_INFO& copy, OpenedPorts& out, char16_t* siblingPath) {
         siblingPath[0] = 0;
         copy.path = toExport(siblingPath);
         auto* usb = static_cast<CUSBPort*>(first.get());
-        if (!usb->findSiblingInterface(printerFirst ? 1 : 0, printerFirst ? kHidClass : kUsbPrinterClass,
+        if (!usb->findSiblingInterface(printerFirst ? 1 : 0, printerFirst ? hidClass() : kUsbPrinterClass,
                                        nullptr, siblingPath, kPathChars)) {
             openFailLine(printerFirst ? u"打 开 控 制 口 失 败2(0x%x)\r\n" : u"打 开 数 据 口 失 败2(0x%x)\r\n",
                          branch);

@@ -6,12 +6,15 @@
 #include <string>
 
 #include "devicelib/ports/b_port.h"
+#include "platform/usb_tree.h"
 
 namespace tavrin {
 
 // A device interface class, as the system's GUID in text form.
 using InterfaceClass = const char16_t*;
-inline constexpr InterfaceClass kUsbPrinterClass = u"{28D78FAD-5A12-11D1-AE5B-0000F803A8C2}";
+inline constexpr InterfaceClass kUsbPrinterClass = platform::usb::kPrinterInterfaceClass;
+// The HID interface class, as the system reports it.
+inline InterfaceClass hidClass() { return platform::usb::hidInterfaceClass(); }
 
 class CUSBPort : public CBPort {
 public:
@@ -33,7 +36,8 @@ public:
     std::uint16_t interfaceNumber() const { return interfaceNumber_; }
 
 protected:
-    // Resolves the USB identity of the device behind path (enumUsbLocaPathFromSymLnk). The frame
+    // Resolves the USB identity of the device behind path: VID, PID and interface number from the
+    // path, the composite device's instance id and location path from the device tree. The frame
     // does not depend on its result.
     bool enumUsbLocaPathFromSymLnk(const char16_t* path, InterfaceClass interfaceClass);
 

@@ -25,7 +25,9 @@ namespace tavrin::platform {
 
 OsHandle openDevice(const char16_t* path) {
     if (path == nullptr) return kNoHandle;
+    // A USB interface path names its device file before the first '#' (platform/usb_tree.h).
     std::string p = posix::toUtf8(path);
+    p = p.substr(0, p.find('#'));
     int fd = ::open(p.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return kNoHandle;
     // No sharing: a second open of the same device fails while this one holds the lock.

@@ -21,6 +21,7 @@ int iniReader(const std::uint8_t* data, std::size_t size);  // POSIX backend onl
 int toolCommandLine(const std::uint8_t* data, std::size_t size);
 int packetReassembly(const std::uint8_t* data, std::size_t size);
 int configDescription(const std::uint8_t* data, std::size_t size);
+int hidDescriptor(const std::uint8_t* data, std::size_t size);  // POSIX backend only
 
 }  // namespace tavrin::fuzz
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/usb_stand_in.h"
 #include "platform/system_info.h"
 #include "sim/simulator.h"
 #include "tests/support/library_under_test.h"
@@ -198,6 +199,17 @@ TEST(ToolPaths, NetworkPathsAndPathLists) {
         {"\\\\?\\usb#vid_1234&pid_5678#6&1a&0&0000#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}", false},
     };
     for (const auto& c : cases) EXPECT_EQ(isNetworkPath(c.path), c.network) << c.path;
+    const struct {
+        const char* path;
+        bool hid;
+    } usbCases[] = {
+        {"\\\\?\\hid#vid_0fe6&pid_811e&mi_01#7&2b&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}", true},
+        {"/dev/hidraw2#vid_0fe6&pid_811e&mi_01#0003:0FE6:811E.0004#{4D1E55B2-F16F-11CF-88CB-001111000030}", true},
+        {"\\\\?\\usb#vid_1234&pid_5678#6&1a&0&0000#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}", false},
+        {"{4d1e55b2-f16f-11cf-88cb-00111100003}", false},
+        {"/dev/pts/3", false},
+    };
+    for (const auto& c : usbCases) EXPECT_EQ(isHidPath(c.path), c.hid) << c.path;
 
     const std::u16string zero(1, u'\0');
     const std::u16string text = u"127.0.0.2:9100" + zero + u"127.0.0.3:9100" + zero + zero;
@@ -354,6 +366,37 @@ TEST_F(ToolRun, QueriesAndWritesToANetworkDevice) {
     // Commands went to the control channel only.
     ASSERT_EQ(dev->received().packets().size(), 4u);  // model, device number, version, device number
     EXPECT_EQ(dev->received().packets()[0], (Bytes{0x10, 0x01, 0x00, 0x00}));
+}
+
+TEST_F(ToolRun, QueriesAndWritesToAUsbDevice) {
+    // The simulated device sits in a stand-in USB tree of its own; the tool's library opens its
+    // interfaces by their paths (where the tree is seen by this process only, there is nothing to
+    // run).
+    auto tree = platform::StandInUsbTree::create("tool");
+    ASSERT_NE(tree, nullptr);
+    if (tree->systemRoot().empty()) GTEST_SKIP() << "the stand-in USB tree is seen by this process only";
+    sim::DeviceConfig config;
+    config.model = "TV-U58";
+    sim::SimDevice* dev = sim_.addUsbDevice(config, *tree, {});
+    ASSERT_NE(dev, nullptr);
+    const std::string hid = toUtf8(dev->usbHidPath());
+    const std::string printer = toUtf8(dev->usbPrinterPath());
+
+    const Outcome info = run({"info", hid});
+    EXPECT_EQ(info.code, 0) << info.err;
+    EXPECT_NE(info.out.find("model: TV-U58"), std::string::npos) << info.out;
+    const Outcome send = run({"send", hid, "CTRL_CMDGET_DEVNO"});
+    EXPECT_EQ(send.code, 0) << send.err;
+    EXPECT_NE(send.out.find("text: TV0000000001"), std::string::npos) << send.out;
+    const Outcome write = run({"write", printer, file("job.prn", "\x1b@usb job\n")});
+    EXPECT_EQ(write.code, 0) << write.err;
+    ASSERT_TRUE(dev->receivedData().waitForBytes(10, 2000));
+    const Bytes data = dev->receivedData().bytes();
+    EXPECT_EQ(std::string(data.begin(), data.end()), "\x1b@usb job\n");
+    // The commands came in HID reports.
+    ASSERT_FALSE(dev->hidChannel()->reports().empty());
+    EXPECT_EQ(dev->hidChannel()->reports()[0][0], 0xA6);
+    sim_.stop();
 }
 
 const char kConfigDescription[] = R"(<TavrCfg VTAG="100">

@@ -258,6 +258,18 @@ std::optional<Bytes> parseHex(const std::vector<std::string>& words) {
     return out;
 }
 
+bool isHidPath(std::string_view path) {
+    constexpr std::string_view hid = "{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    if (path.size() < hid.size()) return false;
+    const std::string_view end = path.substr(path.size() - hid.size());
+    for (std::size_t i = 0; i < hid.size(); ++i) {
+        char c = end[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != hid[i]) return false;
+    }
+    return true;
+}
+
 bool isNetworkPath(std::string_view path) {
     const std::size_t colon = path.find(':');
     if (colon == std::string_view::npos) return false;

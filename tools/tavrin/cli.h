@@ -57,6 +57,9 @@ std::optional<Bytes> parseHex(const std::vector<std::string>& words);
 
 // "a.b.c.d:port": four decimal bytes and a decimal port 1..65535.
 bool isNetworkPath(std::string_view path);
+// A USB HID interface path: one that ends with the HID interface class, in any case. Other
+// paths that are no network paths are USB printer interface paths.
+bool isHidPath(std::string_view path);
 // A configuration description file rather than a device: a PATH ending in ".xml" (any case).
 bool isDescriptionFile(std::string_view path);
 // The item name of a configuration description line: the value of its "Name=" field.

@@ -71,8 +71,9 @@ public:
             info.portType = PORT_NET_DATA;
             info.portMode = MODE_DATA | MODE_CTRL;
         } else {
-            // A USB device takes commands on the HID interface beside its printer interface.
-            info.portType = PORT_USBPRN;
+            // A USB device takes commands on its HID interface and raw data on its printer
+            // interface; either path opens the other interface of the same device when needed.
+            info.portType = isHidPath(path) ? PORT_HID : PORT_USBPRN;
             info.portMode = use == Use::Commands ? MODE_CTRL : MODE_DATA;
         }
         handle_ = dllFunc_OpenDev(&info);
@@ -163,11 +164,13 @@ int runList(const Invocation& inv, std::ostream& out, std::ostream& err) {
     // The second selector of a network search is its wait after the last reply (0: the setting).
     const std::vector<std::string> network = enumeratePaths(PORT_NET_DATA, inv.searchPort, inv.searchTimeoutMs);
     const std::vector<std::string> usb = enumeratePaths(PORT_USBPRN, 0);
+    const std::vector<std::string> hid = enumeratePaths(PORT_HID, 0);
     for (const std::string& p : network) out << p << "\n";
     for (const std::string& p : usb) out << p << "\n";
+    for (const std::string& p : hid) out << p << "\n";
     err << "tavrin: " << network.size() << " network device(s) answered on UDP port " << inv.searchPort << ", "
-        << usb.size() << " USB printer interface(s) found\n";
-    note("listed " + std::to_string(network.size() + usb.size()) + " device path(s)");
+        << usb.size() << " USB printer interface(s) and " << hid.size() << " HID interface(s) found\n";
+    note("listed " + std::to_string(network.size() + usb.size() + hid.size()) + " device path(s)");
     return kExitOk;
 }
 
