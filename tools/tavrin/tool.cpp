@@ -269,24 +269,40 @@ private:
 
 std::chrono::milliseconds patienceOf(const Invocation& inv) { return std::chrono::milliseconds(inv.deviceTimeoutMs); }
 
-int cannotOpen(Run& run, const std::string& path) {
+// The library's line for a control port (on USB: the HID interface) that could not be opened.
+// Matched where the log is UTF-8; elsewhere the hint below says both.
+constexpr const char* kControlPortLine = "\xE6\x8E\xA7 \xE5\x88\xB6 \xE5\x8F\xA3";
+
+int cannotOpen(Run& run, const std::string& path, Use use) {
+    const std::vector<std::string> lines = run.log.lines();
+    const auto cause = decisiveCause(lines);
     std::string hint;
     if (!isNetworkPath(path)) {
         std::error_code ec;
         const bool there = fs::exists(fs::u8path(path), ec);
-        if (!ec) hint = there ? "the device is busy (another program has it open) or cannot be accessed"
-                              : "no device at this path";
+        bool controlFailed = false;
+        for (const std::string& line : lines) controlFailed = controlFailed || line.find(kControlPortLine) != std::string::npos;
+        if (ec) {
+        } else if (!there) {
+            hint = "no device at this path";
+        } else if (controlFailed) {
+            hint = "its command interface (the USB device's HID interface) could not be found or opened";
+        } else if (use == Use::Commands) {
+            hint = "the device is busy (another program has it open), or its command interface (HID) could not be "
+                   "opened";
+        } else {
+            hint = "the device is busy (another program has it open) or cannot be accessed";
+        }
     }
     // The open line of the library only says that the open failed: the tool knows more.
-    const std::vector<std::string> lines = run.log.lines();
-    const auto cause = decisiveCause(lines);
     if (!hint.empty() && (!cause || cause->words == "the device could not be opened")) {
-        run.io.err << "tavrin: cannot open " << path << ": " << hint << "\n";
+        const std::string message = "cannot open " + path + ": " + hint;
+        run.io.err << "tavrin: " << message << "\n";
         if (run.inv.verbose)
             for (const std::string& line : lines) run.io.err << "  | " << line << "\n";
         run.result.set("ok", Json::boolean(false));
         run.result.set("exitCode", Json::number(kExitFailed));
-        run.result.set("error", Json::text("cannot open " + path + ": " + hint));
+        run.result.set("error", Json::text(message));
         run.result.set("cause", Json::text(hint));
         run.result.set("logLine", cause ? Json::text(cause->line) : Json::null());
         return kExitFailed;
@@ -339,7 +355,7 @@ int runList(Run& run) {
 int runInfo(Run& run) {
     const Invocation& inv = run.inv;
     Device device(inv.path, Use::Commands, patienceOf(inv));
-    if (!device.isOpen()) return cannotOpen(run, inv.path);
+    if (!device.isOpen()) return cannotOpen(run, inv.path, Use::Commands);
     const struct {
         const char* label;
         const char* key;
@@ -386,7 +402,7 @@ int runSend(Run& run) {
     if (!isCommandName(inv.name))
         return run.fail("unknown command name " + inv.name + " (see 'tavrin commands')", {}, kExitUsage);
     Device device(inv.path, Use::Commands, patienceOf(inv));
-    if (!device.isOpen()) return cannotOpen(run, inv.path);
+    if (!device.isOpen()) return cannotOpen(run, inv.path, Use::Commands);
     Answer answer;
     if (!device.exchange(inv.name, inv.data, answer))
         return run.fail(inv.name + " failed on " + inv.path, silentExchangeHint(device));
@@ -405,7 +421,7 @@ int runSend(Run& run) {
 int runStatus(Run& run) {
     const Invocation& inv = run.inv;
     Device device(inv.path, Use::Commands, patienceOf(inv));
-    if (!device.isOpen()) return cannotOpen(run, inv.path);
+    if (!device.isOpen()) return cannotOpen(run, inv.path, Use::Commands);
     Answer answer;
     if (!device.exchange("CTRL_CMDGET_DEVSTAT", {}, answer))
         return run.fail("no answer to CTRL_CMDGET_DEVSTAT from " + inv.path, silentExchangeHint(device));
@@ -502,7 +518,7 @@ int runWrite(Run& run) {
     const auto bytes = readInput(inv.file, run.io.in, why);
     if (!bytes) return run.fail(why);
     Device device(inv.path, Use::Data, patienceOf(inv));
-    if (!device.isOpen()) return cannotOpen(run, inv.path);
+    if (!device.isOpen()) return cannotOpen(run, inv.path, Use::Data);
 
     const std::string label = inv.file == "-" ? std::string("standard input") : inv.file;
     Progress progress(run, label, bytes->size());
