@@ -477,6 +477,19 @@ std::optional<LogCause> decisiveCause(const std::vector<std::string>& lines) {
     return std::nullopt;
 }
 
+std::vector<std::string> causeTexts() {
+    std::vector<std::string> texts;
+    for (const LineRule& rule : kLineRules) {
+        bool ascii = true;
+        for (unsigned char c : std::string_view(rule.contains)) ascii = ascii && c < 0x80;
+        if (ascii) continue;
+        texts.push_back(rule.contains);
+        if (rule.alsoContains != nullptr) texts.push_back(rule.alsoContains);
+    }
+    texts.push_back("\xE6\x8E\xA7 \xE5\x88\xB6 \xE5\x8F\xA3");  // control port
+    return texts;
+}
+
 std::vector<std::string> statusWords(std::uint8_t status) {
     static const char* const kBits[8] = {"paper out", "paper near end", "cover open", "cutter jammed",
                                          "print head overheated", "offline", nullptr, nullptr};

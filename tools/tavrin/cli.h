@@ -80,6 +80,10 @@ struct LogCause {
     std::string line;
 };
 std::optional<LogCause> decisiveCause(const std::vector<std::string>& lines);
+// The texts (UTF-8) that decisiveCause and the tool look for in the library's lines. The log file
+// holds them in the system's ANSI code page: the tool learns their bytes there by logging them
+// once, and reads the lines back with those bytes turned into these texts.
+std::vector<std::string> causeTexts();
 
 // The device status byte (the answer to CTRL_CMDGET_DEVSTAT) in words: "ready" for 0, else one
 // word group per bit that is set, "bit 0xNN" for a bit without a known meaning.

@@ -79,6 +79,7 @@ public:
         capturing_ = open && fs::exists(file_, ec) && fs::file_size(file_, ec) == 0 && !ec;
         opened_ = open && capturing_;
         if (!capturing_ && temporary_) file_.clear();
+        if (capturing_) learnTexts();
         return true;
     }
 
@@ -104,12 +105,42 @@ public:
         for (std::string line; std::getline(in, line);) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (line.empty() || isToolRecord(line)) continue;
+            for (const auto& [inLog, utf8] : texts_) {
+                for (std::size_t at = 0; (at = line.find(inLog, at)) != std::string::npos; at += utf8.size())
+                    line.replace(at, inLog.size(), utf8);
+            }
             out.push_back(line);
         }
         return out;
     }
 
 private:
+    // The texts looked for, logged once: their bytes in the file are what the library's lines
+    // hold of them (the system's ANSI code page; the same as UTF-8 on POSIX).
+    void learnTexts() {
+        const std::vector<std::string> texts = causeTexts();
+        std::string line = "tavrin: texts looked for:";
+        for (const std::string& t : texts) line += "\t" + t;
+        dllFunc_SetLogRecord(wide(line).c_str(), 1, 0, 1);
+        std::ifstream in(file_, std::ios::binary);
+        std::string logged, last;
+        while (std::getline(in, logged))
+            if (logged.rfind("tavrin: texts looked for:", 0) == 0) last = logged;
+        if (!last.empty() && last.back() == '\r') last.pop_back();
+        std::vector<std::string> parts;
+        for (std::size_t at = last.find('\t'); at != std::string::npos;) {
+            const std::size_t end = last.find('\t', at + 1);
+            parts.push_back(last.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1));
+            at = end;
+        }
+        if (parts.size() != texts.size()) return;
+        // A code page without these characters writes '?' for them: such forms tell nothing.
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            const bool lost = parts[i].empty() || parts[i].find('?') != std::string::npos ||
+                              std::count(parts.begin(), parts.end(), parts[i]) != 1;
+            if (!lost && parts[i] != texts[i]) texts_.emplace_back(parts[i], texts[i]);
+        }
+    }
     static bool isToolRecord(const std::string& line) {
         return line.find("TID(") == std::string::npos && line.find("tavrin") != std::string::npos;
     }
@@ -130,6 +161,7 @@ private:
     bool opened_ = false;
     bool capturing_ = false;
     std::uintmax_t start_ = 0;
+    std::vector<std::pair<std::string, std::string>> texts_;  // as logged, as UTF-8
 };
 
 // One run: its invocation, streams, log and result (the JSON document of --json, or what the
@@ -279,7 +311,10 @@ int cannotOpen(Run& run, const std::string& path, Use use) {
     std::string hint;
     if (!isNetworkPath(path)) {
         std::error_code ec;
-        const bool there = fs::exists(fs::u8path(path), ec);
+        // Names in the device namespace (\\.\pipe\..., \\?\usb#...) are not files the
+        // file system can look up: their absence says nothing.
+        const bool deviceName = path.rfind("\\\\.\\", 0) == 0 || path.rfind("\\\\?\\", 0) == 0;
+        const bool there = deviceName || fs::exists(fs::u8path(path), ec);
         bool controlFailed = false;
         for (const std::string& line : lines) controlFailed = controlFailed || line.find(kControlPortLine) != std::string::npos;
         if (ec) {
