@@ -32,6 +32,13 @@ install(FILES ${CMAKE_BINARY_DIR}/package-config/TavrinConfig.cmake
 # unpacked package) can be moved.
 file(RELATIVE_PATH TAVRIN_PC_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" TAVRIN_PC_PREFIX "${TAVRIN_PC_PREFIX}")
+# The Linux library needs libxml2 (its soname names it, so a program linked to the shared library
+# needs nothing more); a static link would have to add it.
+if(WIN32)
+  set(TAVRIN_PC_LIBS_PRIVATE "")
+else()
+  set(TAVRIN_PC_LIBS_PRIVATE "Libs.private: -lxml2")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/tavrin.pc.in ${CMAKE_BINARY_DIR}/package-config/tavrin.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/package-config/tavrin.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 

@@ -6,8 +6,9 @@ set -euo pipefail
 # Native build and tests; the fuzz targets (clang with libFuzzer and the sanitizer runtimes); the 32-bit
 # Windows deliverables (i686); the 64-bit Windows test build (x86-64), which runs under wine64 where the
 # kernel cannot run 32-bit programs; Wine for both. The release build's checks: clang, pkg-config,
-# Python with pytest. ccache keeps compiled objects between runs of the test script.
-packages=(cmake ninja-build g++ ccache googletest libgtest-dev iproute2 clang libclang-rt-14-dev pkgconf python3 python3-pytest
+# Python with pytest. ccache keeps compiled objects between runs of the test script. libxml2 reads the
+# configuration descriptions on Linux.
+packages=(cmake ninja-build g++ ccache googletest libgtest-dev iproute2 libxml2-dev clang libclang-rt-14-dev pkgconf python3 python3-pytest
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
           wine wine64 wine32:i386)

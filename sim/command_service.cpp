@@ -137,6 +137,7 @@ void CommandService::serve(const Request& request) {
         return;
     }
     const Answer answer = model_.answer(request);
+    if (answer.silent) return;
     const std::uint32_t late = faults.lateMs(request.code);
     const std::uint32_t delay = late != 0 ? late : faults.delayMs;
     if (delay != 0 && !pause(delay)) return;
@@ -147,6 +148,11 @@ void CommandService::serve(const Request& request) {
     for (std::size_t i = 0; i < writes.size(); ++i) {
         if (!channel_.write(writes[i].data(), writes[i].size())) return;
         if (i + 1 < writes.size() && !pause(faults.pauseMs)) return;
+    }
+    for (const Answer& next : answer.after) {
+        if (!pause(answer.afterMs)) return;
+        const Bytes reply = framePacket(request.code, next.payload, next.status);
+        if (!channel_.write(reply.data(), reply.size())) return;
     }
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/config_side.h"
 #include "sim/frame.h"
 
 namespace tavrin::sim {
@@ -19,6 +20,11 @@ namespace tavrin::sim {
 struct Answer {
     std::uint8_t status = 0;
     Bytes payload;
+    bool silent = false;  // the request is taken and not answered at all
+    // Further answers the device sends on its own, afterMs after the one before (a device that
+    // reports it is still busy until it is done).
+    std::vector<Answer> after;
+    std::uint32_t afterMs = 0;
 };
 
 // Ways a device misbehaves, each on its own. They apply to every reply while set.
@@ -52,6 +58,20 @@ struct FaultPlan {
     std::uint32_t lateMs(std::uint8_t code) const;
 };
 
+// The firmware side of the device (sim/firmware.h).
+struct FirmwareConfig {
+    bool inBootMode = false;        // 0x16 answers "already in boot mode" (02 00 00)
+    std::uint16_t restartWait = 4;  // else: 01 and this wait count (x 25 ms) ...
+    std::uint32_t awayMs = 50;      // ... and the device is away (network: refuses) this long
+    std::uint8_t workModeStatus = 0;      // the status answered to 0x14
+    std::uint16_t busyAnswers = 0;  // 0x62 answered busy (00 00 busyWait) this often first
+    std::uint16_t busyWait = 4;
+    bool busyForever = false;       // fault: 0x62 is answered busy every time
+    std::int32_t silentPiece = -1;  // fault: the 0x61 piece of this index (0-based) is not answered
+    std::int32_t vanishAfter = -1;  // fault: after this many pieces the device goes away for good
+    std::uint32_t pieceDelayMs = 0; // each piece answered after this long (a slow device)
+};
+
 struct DeviceConfig {
     std::string model = "TV-P80";
     std::string deviceNumber = "TV0000000001";
@@ -64,8 +84,10 @@ struct DeviceConfig {
     std::map<std::uint8_t, Answer> answers;
     FaultPlan faults;
     Bytes dataAnswer;  // network: sent back for each chunk of raw data (none by default)
+    ConfigSideOptions configSide;  // the configuration commands 0x17, 0x18, 0x1A, when enabled
     bool dataClose = false;  // network: the device closes the data connection after each answer
     std::uint32_t dataRate = 0;  // a slow printer: bytes per second it takes in (0: as fast as they come)
+    FirmwareConfig firmware;
 };
 
 // The device's behaviour. Thread-safe.

@@ -3,6 +3,7 @@
 #include "sim/rate_limit.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "sim/frame.h"
 
@@ -49,7 +50,11 @@ bool TcpChannel::refusing() {
 
 long TcpChannel::read(void* buffer, std::size_t length, int timeoutMs) {
     if (dropRequested_.exchange(false)) stream_.reset();
-    if (refusing() || !listener_) return 0;
+    if (refusing() || !listener_) {
+        // The device is away: no busy loop of the service meanwhile.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, kPollMs)));
+        return 0;
+    }
     if (!stream_) {
         stream_ = listener_->accept(timeoutMs);
         if (!stream_) return 0;

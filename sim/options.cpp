@@ -1,7 +1,9 @@
 #include "sim/options.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 
 namespace tavrin::sim {
@@ -83,6 +85,17 @@ bool parseEndpoint(const std::string& text, platform::Ipv4Endpoint& out) {
     return true;
 }
 
+// The description document a device hands out: the file's bytes as they are.
+bool readDescriptionFile(const std::string& path, DeviceConfig& device) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.empty() || bytes.size() > 0xFFFF) return false;
+    device.configSide.description = std::move(bytes);
+    device.configSide.enabled = true;
+    return true;
+}
+
 }  // namespace
 
 bool parseAnswerSpec(const std::string& text, DeviceConfig& device) { return parseAnswer(text, device); }
@@ -125,6 +138,19 @@ Options parseOptions(const std::vector<std::string>& args) {
         {"--delay", number(600000, [](DeviceConfig& d, unsigned long n) { d.faults.delayMs = static_cast<std::uint32_t>(n); })},
         {"--long-reply", number(kMaxPayload, [](DeviceConfig& d, unsigned long n) { d.faults.longReply = static_cast<std::uint16_t>(n); })},
         {"--pause", number(600000, [](DeviceConfig& d, unsigned long n) { d.faults.pauseMs = static_cast<std::uint32_t>(n); })},
+        {"--config-xml", [](const std::string& v, DeviceConfig& d) { return readDescriptionFile(v, d); }},
+        {"--config-packet", [](const std::string& v, DeviceConfig& d) {
+             d.configSide.enabled = true;
+             return parseHex(v, d.configSide.packet) && d.configSide.packet.size() <= 4096;
+         }},
+        {"--config-piece", [](const std::string& v, DeviceConfig& d) {
+             unsigned long n = 0;
+             if (!parseNumber(v, kMaxPayload, n) || n == 0) return false;
+             d.configSide.piece = static_cast<std::uint16_t>(n);
+             return true;
+         }},
+        {"--config-take", number(0xFFFF, [](DeviceConfig& d, unsigned long n) { d.configSide.takeAtMost = static_cast<std::uint16_t>(n); })},
+        {"--config-refuse", number(0xFFFF, [](DeviceConfig& d, unsigned long n) { d.configSide.refuseChunk = static_cast<std::uint16_t>(n); })},
         {"--split-at", number(kHeader + kMaxPayload - 1, [](DeviceConfig& d, unsigned long n) { d.faults.splitAt = static_cast<std::uint16_t>(n); })},
         {"--late", [](const std::string& v, DeviceConfig& d) { return parseLate(v, d); }},
         {"--data-rate", number(1000000000, [](DeviceConfig& d, unsigned long n) { d.dataRate = static_cast<std::uint32_t>(n); })},
@@ -134,6 +160,9 @@ Options parseOptions(const std::vector<std::string>& args) {
         {"--split", [](DeviceConfig& d) { d.faults.split = true; }},
         {"--bad-checksum", [](DeviceConfig& d) { d.faults.badChecksum = true; }},
         {"--no-reply", [](DeviceConfig& d) { d.faults.noReply = true; }},
+        {"--config-count", [](DeviceConfig& d) { d.configSide.countAnswer = true; }},
+        {"--config-short", [](DeviceConfig& d) { d.configSide.shortDocument = true; }},
+        {"--config-bad-crc", [](DeviceConfig& d) { d.configSide.badCrc = true; }},
         {"--data-close", [](DeviceConfig& d) { d.dataClose = true; }},
         {"--together", [](DeviceConfig& d) { d.faults.together = true; }},
     };
@@ -286,6 +315,18 @@ Faults (each per device; numbers may be given as 0x..):
                          than the library waits (repeatable); nothing is answered meanwhile
   --noise-for MS         instead of each reply: noise (never 0x10), a few bytes every 10 ms,
                          for MS milliseconds
+
+Configuration (per device; either of the first two turns it on):
+  --config-xml FILE      the description document the device hands out (0x1A), FILE's bytes as
+                         they are: in the ANSI code page the library reads it in (UTF-8 on Linux)
+  --config-packet HEX    the configuration packet the device stores (0x17; at most 4096 bytes);
+                         a write (0x18, ended by FF FF) replaces it
+  --config-piece N       bytes per answer of 0x1A and 0x17 (1..255)                default 200
+  --config-count         answer each written chunk with the 2-byte count taken
+  --config-take N        take at most N bytes of each chunk (and answer the count)
+  --config-refuse N      refuse the N-th chunk of each write (acknowledge code 1)
+  --config-short         the document header announces 16 bytes more than are served
+  --config-bad-crc       the document header's check value is off by one
 )";
 }
 

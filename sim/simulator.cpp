@@ -1,5 +1,6 @@
 #include "sim/simulator.h"
 
+#include <cstdio>
 #include <fstream>
 #include <utility>
 
@@ -7,7 +8,12 @@ namespace tavrin::sim {
 
 SimDevice::SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control, std::unique_ptr<TcpChannel> data)
     : model_(std::move(config)), control_(std::move(control)), commands_(*control_, model_, recorder_),
-      data_(std::move(data)) {
+      data_(std::move(data)), firmware_(model_.config().firmware, [this](std::uint32_t ms) { goAway(ms); }) {
+    firmware_.attach(model_);
+    if (const ConfigSideOptions side = model_.config().configSide; side.enabled) {
+        configSide_ = std::make_shared<ConfigSide>(side);
+        configSide_->install(model_);
+    }
     if (data_) {
         const DeviceConfig config = model_.config();
         dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, config.dataAnswer, config.dataClose,
@@ -34,6 +40,11 @@ std::size_t SimDevice::rawDataBytes() const {
     for (const Bytes& p : recorder_.packets()) packetBytes += p.size();
     const std::size_t all = recorder_.bytes().size();
     return all > packetBytes ? all - packetBytes : 0;
+}
+
+void SimDevice::goAway(std::uint32_t ms) {
+    if (TcpChannel* control = controlChannel()) control->refuseFor(ms);
+    if (data_) data_->refuseFor(ms);
 }
 
 void SimDevice::start() {
@@ -118,6 +129,15 @@ std::string Simulator::summary() {
         SimDevice& d = *devices_[i];
         out += "device " + std::to_string(i) + " received " + std::to_string(d.received().packets().size()) +
                " command packets and " + std::to_string(d.rawDataBytes()) + " bytes of raw data\n";
+        if (const ConfigSide* side = d.configSide()) {
+            out += "device " + std::to_string(i) + " configuration packet";
+            char hex[4];
+            for (std::uint8_t b : side->storedPacket()) {
+                std::snprintf(hex, sizeof hex, " %02X", b);
+                out += hex;
+            }
+            out += "\n";
+        }
     }
     return out;
 }

@@ -12,6 +12,7 @@
 #include "sim/channel.h"
 #include "sim/command_service.h"
 #include "sim/device_model.h"
+#include "sim/firmware.h"
 #include "sim/net_channel.h"
 #include "sim/recorder.h"
 
@@ -31,6 +32,8 @@ public:
     DeviceModel& model() { return model_; }
     Recorder& received() { return recorder_; }
     void setFaults(const FaultPlan& faults) { model_.setFaults(faults); }
+    // The configuration side, when the device was configured with one; null otherwise.
+    ConfigSide* configSide() { return configSide_.get(); }
     // Requests dealt with so far: the reply to received().packets()[i] has gone out once
     // served() > i.
     std::size_t served() const { return commands_.served(); }
@@ -52,14 +55,19 @@ public:
     // were not part of a command packet.
     std::size_t rawDataBytes() const;
     void setDataRate(std::uint32_t bytesPerSecond) { model_.setDataRate(bytesPerSecond); }
+    // The firmware side: what the device received of updates, and its switches.
+    FirmwareTarget& firmware() { return firmware_; }
 
     void start();
     void stop();
 
 private:
     friend class Simulator;
+    // The device restarts: away for ms (network: both channels drop and refuse meanwhile).
+    void goAway(std::uint32_t ms);
 
     DeviceModel model_;
+    std::shared_ptr<ConfigSide> configSide_;
     Recorder recorder_;
     std::unique_ptr<ByteChannel> control_;
     CommandService commands_;
@@ -67,6 +75,7 @@ private:
     std::unique_ptr<TcpChannel> data_;
     platform::Ipv4Endpoint dataEndpoint_;
     std::unique_ptr<DataService> dataService_;
+    FirmwareTarget firmware_;
 };
 
 class Simulator {

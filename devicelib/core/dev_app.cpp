@@ -14,13 +14,13 @@ namespace tavrin {
 namespace {
 
 // The owner of the application object, and through it of every process-wide object of the
-// library (the log, the settings, the device table). The library's entry functions build it at
-// process attach and destroy it at the end of process detach, so its order is theirs, as under
-// DllMain. The C++ runtime never destroys it: its exit handlers run before the destructor
-// functions of a shared object that was loaded at run time and never unloaded, and detach would
-// then work on destroyed objects. Where the library's pieces are linked into a program without
-// the entry functions (the unit tests), the object is built on first use and lives as long as the
-// program.
+// library (the log, the settings, the device table, the configuration model). The library's entry
+// functions build it at process attach and destroy it at the end of process detach, so its order
+// is theirs, as under DllMain. The C++ runtime never destroys it: its exit handlers run before the
+// destructor functions of a shared object that was loaded at run time and never unloaded, and
+// detach would then work on destroyed objects. Where the library's pieces are linked into a
+// program without the entry functions (the unit tests), the object is built on first use and
+// lives as long as the program.
 class AppOwner {
 public:
     CDevApp& get() {
@@ -65,8 +65,8 @@ static_assert(std::is_trivially_destructible_v<AppOwner>);
 CDevApp& theApp() { return appOwner.get(); }
 
 CDevApp::~CDevApp() {
-    // The members go in reverse order after this: the table (emptied), the settings, the log
-    // (flushed and closed if still open).
+    // The members go in reverse order after this: the configuration model, the table (emptied),
+    // the settings, the log (flushed and closed if still open).
     devices.emptyAll();
 }
 

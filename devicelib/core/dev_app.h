@@ -1,13 +1,14 @@
 // CDevApp: the device library as a whole. One process-wide object holding the log, the settings,
-// the device table, the user data folder and the OS level. Process attach builds it and runs
-// initObj; process detach runs exitObj and then destroys it (dev_app.cpp owns it: the C++
-// runtime's exit handlers never touch it).
+// the device table, the configuration model, the user data folder and the OS level. Process attach
+// builds it and runs initObj; process detach runs exitObj and then destroys it (dev_app.cpp owns
+// it: the C++ runtime's exit handlers never touch it).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "devicelib/config/dev_cfg_xml.h"
 #include "devicelib/core/dev_dll_cfg.h"
 #include "devicelib/core/device_table.h"
 #include "devicelib/core/log_file.h"
@@ -28,6 +29,7 @@ public:
     CLogFile log;
     CDevDllCfg settings;
     CDeviceTable devices;
+    CDevCfgXml devCfg{log};  // the configuration model: one for every device and caller
     std::u16string userAppPath;  // empty until start-up finds it
     std::uint16_t osLevel = 0;   // 2: Windows 7 or later, 1: Windows XP or later, 0: older
     std::atomic<bool> detaching{false};  // set while the library leaves the process

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "devicelib/core/dev_emul.h"
+#include "devicelib/dfu/w_dfu.h"
 
 namespace tavrin {
 
@@ -11,9 +12,26 @@ DeviceSession::DeviceSession(std::unique_ptr<CBPort> controlPort, std::unique_pt
     : controlPort_(std::move(controlPort)), dataPort_(std::move(dataPort)) {}
 
 DeviceSession::~DeviceSession() {
+    stopFirmwareUpdate();
     controlPort_.reset();
     dataPort_.reset();
     protocol_.reset();
+    dfu_.reset();
+}
+
+CWDfu* DeviceSession::dfu() {
+    std::lock_guard<std::mutex> guard(dfuLock_);
+    if (!dfu_) dfu_.reset(new (std::nothrow) CWDfu);
+    return dfu_.get();
+}
+
+void DeviceSession::stopFirmwareUpdate() {
+    CWDfu* update = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(dfuLock_);
+        update = dfu_.get();
+    }
+    if (update != nullptr) update->shutDown();
 }
 
 CDevEmul* DeviceSession::protocol() {
@@ -67,8 +85,10 @@ bool CDeviceTable::empty(std::int32_t handle) {
         session = std::move(slots_[index]);
         --inUse_;
     }
-    // Outside the table lock: a transfer still running on the device ends now, and the ports
-    // close when the last holder lets go (here, unless another thread is inside a transfer).
+    // Outside the table lock: a firmware update stops first (it uses the control port), a
+    // transfer still running on the device ends now, and the ports close when the last holder
+    // lets go (here, unless another thread is inside a transfer).
+    session->stopFirmwareUpdate();
     session->abortTransfers();
     return true;
 }
@@ -80,8 +100,11 @@ void CDeviceTable::emptyAll() {
         taken.swap(slots_);
         inUse_ = 0;
     }
-    for (auto& session : taken)
-        if (session) session->abortTransfers();
+    for (auto& session : taken) {
+        if (!session) continue;
+        session->stopFirmwareUpdate();
+        session->abortTransfers();
+    }
 }
 
 std::uint16_t CDeviceTable::inUse() {

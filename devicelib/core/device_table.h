@@ -19,13 +19,15 @@ inline constexpr std::uint16_t BUSY_CTRL = 1;  // a command exchange runs on the
 inline constexpr std::uint16_t BUSY_DATA = 2;  // a raw read or write runs on the data port
 
 class CDevEmul;
+class CWDfu;
 
 class DeviceSession {
 public:
     DeviceSession(std::unique_ptr<CBPort> controlPort, std::unique_ptr<CBPort> dataPort);
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
-    // Destroys the control port, then the data port, then the protocol object.
+    // Stops a firmware update, then destroys the control port, the data port, the protocol object
+    // and the firmware update object.
     ~DeviceSession();
 
     CBPort* controlPort() const { return controlPort_.get(); }
@@ -33,6 +35,10 @@ public:
     // The protocol object, created on first use; none when it cannot be created. Only the holder
     // of BUSY_CTRL calls it.
     CDevEmul* protocol();
+    // The firmware update object, created on first use; none when it cannot be created.
+    CWDfu* dfu();
+    // The device is being closed: a running firmware update ends (bounded) before the ports go.
+    void stopFirmwareUpdate();
 
     // Sets the bits when none of them is set; false (and nothing changed) otherwise.
     bool trySetBusy(std::uint16_t bits);
@@ -45,6 +51,8 @@ private:
     std::unique_ptr<CBPort> controlPort_;
     std::unique_ptr<CBPort> dataPort_;
     std::unique_ptr<CDevEmul> protocol_;
+    std::unique_ptr<CWDfu> dfu_;
+    std::mutex dfuLock_;  // creation of dfu_
     std::mutex slotLock_;
     std::uint16_t busy_ = 0;
 };

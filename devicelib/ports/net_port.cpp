@@ -227,6 +227,32 @@ std::int32_t CNetPort::closePort() {
     return 0;
 }
 
+std::int32_t CNetPort::reOpenPort(std::int32_t) {
+    if (opened_ == 0 || aborted()) return 0;
+    {
+        std::unique_lock<std::mutex> lock(link_->lock);
+        if (closeStarted_) return 0;
+        if (link_->threadRunning) {
+            tellThreadToLeave(lock);
+            if (!link_->threadEnded.wait_for(lock, kThreadLeaveWait, [this] { return !link_->threadRunning; }))
+                return 0;
+        }
+    }
+    if (thread_.joinable()) thread_.join();
+    if (!mkNetConnect(nullptr)) return 0;
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(std::max<std::int32_t>(writeTimeout_, 1000));
+    while (std::chrono::steady_clock::now() < until && !aborted()) {
+        if (link_->state.load() == 2) return 1;
+        {
+            std::lock_guard<std::mutex> guard(link_->lock);
+            if (!link_->threadRunning) return 0;  // refused: no connection came of it
+        }
+        platform::sleepMs(10);
+    }
+    return link_->state.load() == 2 ? 1 : 0;
+}
+
 std::int32_t CNetPort::isPortOpen() { return link_->state.load() == 2 ? 1 : 0; }
 
 void CNetPort::abortTransfers() {

@@ -30,6 +30,10 @@ public:
                            void* overlapped) override;
     std::int32_t openPort(const char16_t* path, std::uint16_t openFlag) override;
     std::int32_t openPort(const _DEVOPEN_INFO* info, std::uint16_t openFlag) override;
+    // After the device restarted (a firmware update): the connection of the moment is given up and
+    // a new one is made; true once it is up, false when the device refused it or it did not come
+    // within the write time-out (at least 1000 ms).
+    std::int32_t reOpenPort(std::int32_t ignored) override;
     // Shuts the sending side and waits for the transmit thread until 5000 ms after that (a thread
     // still running then is told to leave); the socket goes.
     std::int32_t closePort() override;

@@ -101,6 +101,39 @@ typedef struct _DEVACK_INFO {
 
 #pragma pack(pop)
 
+/* Firmware update (dllFunc_OpenDfu ... dllFunc_DFUStart). Progress and steps reach the caller as
+ * WM_DFU_NOTIFY notifications, with wParam DFU_NOTIFY_TEXT (a text line was added to the log
+ * record; lParam the device handle; only while the library log is open) or DFU_NOTIFY_PROGRESS +
+ * percent (0..100; lParam 0). */
+#define WM_DFU_NOTIFY 0x0500u
+#define DFU_NOTIFY_TEXT 0x10000u
+#define DFU_NOTIFY_PROGRESS 0x20000u
+/* Option bit of dllFunc_DFUStart: restart the device after a successful update. */
+#define DFU_OPTION_RESTART 0x1u
+
+/* The information fields of an open firmware file (dllFunc_fwInfo), 42 bytes. */
+typedef struct _FW_INFO {
+    uint8_t magic[4];  /* "udf1" */
+    uint8_t zero1;
+    uint8_t fieldA[4]; /* header bytes 24..27 */
+    uint8_t fieldB[32]; /* header bytes 39..70 */
+    uint8_t zero2;
+} _FW_INFO;
+
+#if !defined(_WIN32)
+/* Outside Windows there are no windows: the window argument of dllFunc_OpenDfu is a pointer to
+ * this record (or null), owned by the caller and kept alive until dllFunc_CloseDfu or the close of
+ * the device. The library calls notify(context, wParam, lParam) with the values a WM_DFU_NOTIFY
+ * message would carry, on the update's own thread (the progress of the update, the text lines),
+ * or on the thread calling dllFunc_DFUStart (the lines of the update start). The callback must
+ * return soon and must not call dllFunc_CloseDfu or dllFunc_CloseDev itself. */
+typedef struct _DFU_NOTIFY {
+    void (*notify)(void* context, uint32_t wParam, intptr_t lParam);
+    void* context;
+} _DFU_NOTIFY;
+#endif
+
+
 /* The exported functions, each with what it returns and what it logs: tavrin_exports.h. */
 #define TAVRIN_FUNCTION(name, bytes, result, parameters) TAVRIN_EXPORT result TAVRIN_API dllFunc_##name parameters;
 #include "tavrin_exports.h"

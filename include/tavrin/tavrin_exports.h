@@ -89,8 +89,39 @@ TAVRIN_FUNCTION(Write, 20, int32_t,
 TAVRIN_FUNCTION(Read, 20, int32_t,
                 (int32_t hDev, void* buffer, uint32_t length, uint32_t* read, void* overlapped))
 
-/* The configuration exports dllFunc_LoadDevCfg, dllFunc_GetDevCfgInfo and dllFunc_SetDevCfgInfo
- * take their places here when they are built. */
+/* Device configuration: one model in the library, shared by every device and caller. A
+ * description (XML) names the items; the configuration packet holds their values. hDev -1 stands
+ * for no device: the description comes from a file and the packet from and to "devCfg.dat" in the
+ * user data folder. Configuration calls must not run at the same time: one that finds another
+ * running returns 0 at once and logs "Config Busy". */
+
+/* dllFunc_LoadDevCfg: loads a description into the model: from the device, or (hDev -1) from
+ * path, or with a null path from "devCfg.xml" in the user data folder. Returns 1 when the
+ * description was loaded, else 0. Logs an XML document that cannot be created, a configuration
+ * length beyond the packet, each item refused (the others are kept) and, from a device, the
+ * exchanges' own lines; a file that cannot be read or a wrong document is not logged. */
+TAVRIN_FUNCTION(LoadDevCfg, 8, int32_t, (int32_t hDev, const tavrin_wchar_t* path))
+
+/* dllFunc_GetDevCfgInfo: an item's description line (byName 0, key points to a uint16_t index:
+ * "Name=..,Type=..,..\r\n") or its value (byName non-zero, key is the item's name) as text. Unless
+ * noRefresh is set the packet is read again first (from the device or "devCfg.dat"). *size: the
+ * buffer's capacity in characters on entry; the characters written (no terminator) or, when 0 is
+ * returned for want of room, the characters to provide. Returns 1 or 0. Logs where the packet was
+ * read from (from a device, with its byte count) and a failed read (size set to 0). */
+TAVRIN_FUNCTION(GetDevCfgInfo, 24, int32_t,
+                (int32_t hDev, const void* key, tavrin_wchar_t* buffer, uint16_t* size, uint16_t byName,
+                 uint16_t noRefresh))
+
+/* dllFunc_SetDevCfgInfo: sets the named item's value (numbers and selections in decimal; a text
+ * item takes the text, hexadecimal digits when its Tag has bit 1). With write set the packet goes
+ * to the device (or "devCfg.dat") as well; a packet must have been read before. reserved: pass 0.
+ * A name that matches no item changes nothing (1 without write). Returns 1 or 0; a value outside
+ * the item's limits (a number with MinVal 0 or more is first cut to its item's bits) is refused
+ * and nothing is sent. Logs a packet that fails its check after packing, the device's
+ * answer to the write and a write that failed. */
+TAVRIN_FUNCTION(SetDevCfgInfo, 20, int32_t,
+                (int32_t hDev, const tavrin_wchar_t* name, const tavrin_wchar_t* value, int32_t reserved,
+                 uint16_t write))
 
 /* dllFunc_OpenLog: opens the log file at path (null: the settings' LogPath, when LogEnable is
  * set); the file is created anew. Returns 1 when a log file is open (an open one is kept), else
@@ -113,5 +144,27 @@ TAVRIN_FUNCTION(GetLogRecord, 8, const tavrin_wchar_t*, (uint32_t* count, int32_
  * collecting in memory. */
 TAVRIN_FUNCTION(CloseLog, 0, void, (void))
 
-/* The firmware update exports dllFunc_OpenDfu, dllFunc_CloseDfu, dllFunc_fwInfo and
- * dllFunc_DFUStart follow here when they are built. */
+/* dllFunc_OpenDfu: opens the firmware file path (an existing "udf1" file, held without sharing)
+ * for the device and checks its header; window receives the update's notifications
+ * (WM_DFU_NOTIFY): a window handle on Windows, a _DFU_NOTIFY record elsewhere, or null. 1 on
+ * success; 0 for no such device, a file already open, a file shorter than 128 bytes, a wrong magic,
+ * a header length below 8 or beyond the file, or a wrong check value (the line
+ * "检 验 码 不 匹 配(0x..." when the log object of an earlier update is held). */
+TAVRIN_FUNCTION(OpenDfu, 12, int32_t, (int32_t hDev, const tavrin_wchar_t* path, void* window))
+
+/* dllFunc_CloseDfu: stops a running update (it ends within one command; the wait is bounded at
+ * 10 s), closes the firmware file and releases the image. 1, or 0 when the handle names no
+ * device. */
+TAVRIN_FUNCTION(CloseDfu, 4, int32_t, (int32_t hDev))
+
+/* dllFunc_fwInfo: get non-zero fills info from the open file's header; 0 writes info's fields
+ * into the header and the file (nothing is written when they are unchanged; the magic must
+ * match). 1 on success, 0 without an open file or when the write failed. */
+TAVRIN_FUNCTION(fwInfo, 12, int32_t, (int32_t hDev, _FW_INFO* info, int32_t get))
+
+/* dllFunc_DFUStart: connects, reads the model and device number, asks for the update, lets the
+ * device restart into its boot mode and finds it again, then starts the update thread, which
+ * sends the header and the image and waits for the device to write it. options: DFU_OPTION_RESTART.
+ * 1 when the update thread was started; 0 otherwise (the reason is a text line of the record),
+ * and at once while an update runs or the device is busy with a command. */
+TAVRIN_FUNCTION(DFUStart, 8, int32_t, (int32_t hDev, uint32_t options))

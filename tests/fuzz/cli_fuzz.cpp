@@ -29,7 +29,8 @@ int toolCommandLine(const std::uint8_t* data, std::size_t size) {
     const cli::Invocation& inv = parsed.invocation;
     if (parsed.error.empty() && !inv.help && !inv.version) {
         FUZZ_CHECK(inv.command != cli::Command::None);
-        FUZZ_CHECK(utf::isWellFormed(inv.path) && utf::isWellFormed(inv.name) && utf::isWellFormed(inv.logFile));
+        FUZZ_CHECK(utf::isWellFormed(inv.path) && utf::isWellFormed(inv.name) && utf::isWellFormed(inv.value) &&
+                   utf::isWellFormed(inv.logFile));
         if (inv.command == cli::Command::Send) {
             FUZZ_CHECK(inv.name == cli::kRawCommand || inv.data.size() <= cli::kMaxCommandData);
         }

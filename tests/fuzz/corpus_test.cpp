@@ -29,6 +29,7 @@ const std::map<std::string, Entry>& targets() {
 #endif
         {"cli", toolCommandLine},
         {"packet", packetReassembly},
+        {"config_description", configDescription},
     };
     return all;
 }

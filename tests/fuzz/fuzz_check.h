@@ -20,6 +20,7 @@ int searchReply(const std::uint8_t* data, std::size_t size);
 int iniReader(const std::uint8_t* data, std::size_t size);  // POSIX backend only
 int toolCommandLine(const std::uint8_t* data, std::size_t size);
 int packetReassembly(const std::uint8_t* data, std::size_t size);
+int configDescription(const std::uint8_t* data, std::size_t size);
 
 }  // namespace tavrin::fuzz
 

@@ -12,10 +12,12 @@
 #include <thread>
 
 #include "sim/command_service.h"
+#include "sim/config_side.h"
 #include "sim/control.h"
 #include "sim/device_model.h"
 #include "sim/options.h"
 #include "tests/support/hex_bytes.h"
+#include "tests/support/library_under_test.h"
 
 namespace tavrin::sim {
 namespace {
@@ -244,6 +246,90 @@ TEST(SimOptions, CommandLines) {
     }
     EXPECT_TRUE(parseOptions({"--help"}).help);
     EXPECT_NE(std::string(usageText()).find("--bad-checksum"), std::string::npos);
+}
+
+// The configuration side as the library's transfers meet it.
+TEST(SimConfigSide, DescriptionPacketAndWrites) {
+    ConfigSideOptions options;
+    options.enabled = true;
+    options.description = {'<', 'R', '/', '>', ' ', ' ', ' ', ' ', ' ', '\n'};
+    options.packet = hexBytes("01 02 00 04 01 84 77 88 12 35 5A 00");
+    options.piece = 4;
+    DeviceConfig config;
+    config.configSide = options;
+    DeviceModel model(config);
+    auto side = std::make_shared<ConfigSide>(options);
+    side->install(model);
+    auto ask = [&](std::uint8_t code, Bytes payload = {}) {
+        Request r;
+        r.code = code;
+        r.payload = std::move(payload);
+        const Answer a = model.answer(r);
+        return std::to_string(a.status) + ":" + hexText(a.payload);
+    };
+    // 10 bytes: the check value is stepped over 10 bits ("<" and the top two bits of "R").
+    const std::uint16_t crc = ConfigSide::crc16OverBits(options.description, 10);
+    EXPECT_EQ(ConfigSide::crc16OverBits({'1', '2', '3', '4', '5', '6', '7', '8', '9'}, 72), 0x29B1);
+    EXPECT_EQ(ask(0x1A), "0:" + hexText(ConfigSide::descriptionHeader(10, crc)));
+    EXPECT_EQ(hexText(ConfigSide::descriptionHeader(0x0400, 0x1234)), "78 6D 6C 43 66 67 44 6F 63 30 31 00 00 04 34 12");
+    EXPECT_EQ(ask(0x1A, hexBytes("00 08")), "0:20 0A");
+    EXPECT_EQ(ask(0x1A, hexBytes("00 0A")), "0:");
+    EXPECT_EQ(ask(0x17, hexBytes("00 00")), "0:01 02 00 04");
+    EXPECT_EQ(ask(0x17, hexBytes("00 08")), "0:12 35 5A 00");
+    EXPECT_EQ(ask(0x17, hexBytes("00 0C")), "0:");
+
+    // A write is stored when its end marker comes.
+    EXPECT_EQ(ask(0x18, hexBytes("00 00 01 02 00 04")), "0:");
+    EXPECT_EQ(ask(0x18, hexBytes("00 04 01 85 77 88 13 35 5A 00")), "0:");
+    EXPECT_EQ(hexText(side->storedPacket()), "01 02 00 04 01 84 77 88 12 35 5A 00");
+    EXPECT_EQ(ask(0x18, hexBytes("FF FF")), "0:");
+    EXPECT_EQ(hexText(side->storedPacket()), "01 02 00 04 01 85 77 88 13 35 5A 00");
+    EXPECT_EQ(side->writes().size(), 3u);
+
+    // Faults: a device that takes part of each chunk and refuses the second; a document that
+    // announces more than it has, with a check value off by one.
+    options.takeAtMost = 3;
+    options.refuseChunk = 2;
+    options.shortDocument = true;
+    options.badCrc = true;
+    side->setOptions(options);
+    EXPECT_EQ(ask(0x18, hexBytes("00 00 AA BB CC DD")), "0:00 03");
+    EXPECT_EQ(ask(0x18, hexBytes("00 03 DD")), "1:");
+    EXPECT_EQ(ask(0x18, hexBytes("00 03 DD")), "0:00 01");
+    EXPECT_EQ(ask(0x18, hexBytes("FF FF")), "0:");
+    EXPECT_EQ(hexText(side->storedPacket()), "AA BB CC DD");
+    const std::uint16_t announced = ConfigSide::crc16OverBits(options.description, 26) ^ 1;
+    EXPECT_EQ(ask(0x1A), "0:" + hexText(ConfigSide::descriptionHeader(26, announced)));
+    options.countAnswer = true;
+    options.takeAtMost = 0;
+    options.refuseChunk = 0;
+    side->setOptions(options);
+    EXPECT_EQ(ask(0x18, hexBytes("00 00 01 02")), "0:00 02");
+}
+
+TEST(SimOptions, ConfigurationSwitches) {
+    const auto folder = test::makeTempFolder("simcfg");
+    std::ofstream(folder / "d.xml", std::ios::binary) << "<TavrCfg/>";
+    const Options o = parseOptions({"--config-xml", (folder / "d.xml").string(), "--config-packet", "01 02 03",
+                                    "--config-piece", "16", "--config-count", "--config-take", "100",
+                                    "--config-refuse", "2", "--config-short", "--config-bad-crc"});
+    ASSERT_TRUE(o.error.empty()) << o.error;
+    const ConfigSideOptions& c = o.devices.at(0).configSide;
+    EXPECT_TRUE(c.enabled);
+    EXPECT_EQ(std::string(c.description.begin(), c.description.end()), "<TavrCfg/>");
+    EXPECT_EQ(hexText(c.packet), "01 02 03");
+    EXPECT_EQ(c.piece, 16);
+    EXPECT_TRUE(c.countAnswer);
+    EXPECT_EQ(c.takeAtMost, 100);
+    EXPECT_EQ(c.refuseChunk, 2);
+    EXPECT_TRUE(c.shortDocument && c.badCrc);
+    EXPECT_FALSE(parseOptions({}).devices.at(0).configSide.enabled);
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--config-xml", (folder / "missing.xml").string()}, {"--config-packet", "0g"}, {"--config-piece", "0"},
+             {"--config-piece", "256"}, {"--config-take"}}) {
+        EXPECT_FALSE(parseOptions(bad).error.empty()) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+    }
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

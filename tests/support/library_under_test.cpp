@@ -50,7 +50,7 @@ UserDataFolder::UserDataFolder() {
     std::u16string appData = platform::localAppDataFolder();
     folder_ = fs::path(std::wstring(appData.begin(), appData.end())) / "Tavrin";
     fs::create_directories(folder_);
-    for (const char* name : {"DevDllCfg.ini", "tavrin.log"}) {
+    for (const char* name : {"DevDllCfg.ini", "tavrin.log", "devCfg.xml", "devCfg.dat"}) {
         std::error_code ec;
         fs::remove(folder_ / name, ec);
     }
@@ -66,7 +66,7 @@ UserDataFolder::~UserDataFolder() {
     if (!root_.empty()) {
         fs::remove_all(root_, ec);
     } else {
-        for (const char* name : {"DevDllCfg.ini", "tavrin.log"}) fs::remove(folder_ / name, ec);
+        for (const char* name : {"DevDllCfg.ini", "tavrin.log", "devCfg.xml", "devCfg.dat"}) fs::remove(folder_ / name, ec);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "sim/control.h"
+#include "platform/system_info.h"
 #include "sim/simulator.h"
 #include "tavrin/tavrin.h"
 #include "tests/support/library_under_test.h"
@@ -203,6 +204,8 @@ TEST(ToolCommandLine, RejectsBadLines) {
         {{"write", "dev\xED\xA0\x80", "job.prn"}, "PATH is not valid UTF-8"},
         {{"send", "p", "CTRL_CMDGET_MODEL\xF4\x90\x80\x80"}, "NAME is not valid UTF-8"},
         {{"--log", "run\xE6\x89.log", "commands"}, "--log FILE is not valid UTF-8"},
+        {{"config", "p", "Name\xC0\x80=1"}, "NAME is not valid UTF-8"},
+        {{"config", "p", "Label=caf\xC3"}, "VALUE is not valid UTF-8"},
     };
     for (const auto& c : cases) {
         const std::string error = parseCommandLine(c.args).error;
@@ -212,6 +215,51 @@ TEST(ToolCommandLine, RejectsBadLines) {
     const ParseResult raw = parseCommandLine({"send", "p", "TAVR_DUMP", longData});
     EXPECT_EQ(raw.error, "");
     EXPECT_EQ(raw.invocation.data.size(), 256u);
+}
+
+TEST(ToolCommandLine, ReadsTheConfigCommand) {
+    const struct {
+        Args args;
+        std::string error, path;
+        bool assign;
+        std::string name, value;
+    } cases[] = {
+        {{"config", "127.0.0.2:9100"}, "", "127.0.0.2:9100", false, "", ""},
+        {{"config", "p", "Speed=19"}, "", "p", true, "Speed", "19"},
+        {{"config", "p", "Title="}, "", "p", true, "Title", ""},
+        {{"config", "p", "Key=a=b"}, "", "p", true, "Key", "a=b"},
+        {{"config"}, "usage: tavrin config PATH [NAME=VALUE]", "", false, "", ""},
+        {{"config", "p", "a", "b"}, "usage: tavrin config PATH [NAME=VALUE]", "", false, "", ""},
+        {{"config", "p", "Speed"}, "config: write the setting as NAME=VALUE", "", false, "", ""},
+        {{"config", "p", "=19"}, "config: write the setting as NAME=VALUE", "", false, "", ""},
+    };
+    for (const auto& c : cases) {
+        const ParseResult r = parseCommandLine(c.args);
+        const std::string what = std::to_string(c.args.size()) + " words";
+        EXPECT_EQ(r.error, c.error) << what;
+        if (!c.error.empty()) continue;
+        EXPECT_EQ(r.invocation.command, Command::Config) << what;
+        EXPECT_EQ(r.invocation.path, c.path) << what;
+        EXPECT_EQ(r.invocation.assign, c.assign) << what;
+        EXPECT_EQ(r.invocation.name, c.name) << what;
+        EXPECT_EQ(r.invocation.value, c.value) << what;
+    }
+    for (const char* file : {"devCfg.xml", "C:\\cfg\\A.XML", "/tmp/x.Xml", ".xml"}) EXPECT_TRUE(isDescriptionFile(file)) << file;
+    for (const char* device : {"127.0.0.2:9100", "xml", "/dev/usb/lp0", "a.xml.bak"}) EXPECT_FALSE(isDescriptionFile(device)) << device;
+
+    // The name of a description line, as the bridge takes it.
+    const struct {
+        const char* line;
+        const char* name;
+    } names[] = {
+        {"Name=Speed,Type=1,MaxVal=255,MinVal=0,Tag=0", "Speed"},
+        {"Name=Mode,Type=3,SlctCnts=2,Tag=0,Datas=Off;On", "Mode"},
+        {"Name=Alone", "Alone"},
+        {"First,Name=X", "X"},  // a comma before the "=": everything after the "="
+        {"a,b=c,d", "c,d"},
+        {"NoEquals,x", "NoEquals"},
+    };
+    for (const auto& n : names) EXPECT_EQ(itemNameOf(n.line), n.name) << n.line;
 }
 
 TEST(ToolHex, ParsesPairsOfDigits) {
@@ -405,6 +453,87 @@ TEST_F(ToolRun, QueriesAndWritesToANetworkDevice) {
     // Commands went to the control channel only.
     ASSERT_EQ(dev->received().packets().size(), 4u);  // model, device number, version, device number
     EXPECT_EQ(dev->received().packets()[0], (Bytes{0x10, 0x01, 0x00, 0x00}));
+}
+
+const char kConfigDescription[] = R"(<TavrCfg VTAG="100">
+  <CfgInfo DEVID="1" CFGID="2" CFGLen="4" CFGVer="1" Counts="8">
+    <CfgItem Name="A" Bits="8" Type="1" MaxVal="255" MinVal="0"/>
+    <CfgItem Name="B" Bits="4" Type="3" Datas="a;b;c;d"/>
+    <CfgItem Name="Gap" Bits="4" Type="0"/>
+    <CfgItem Name="D" Bits="16" Type="2"/>
+  </CfgInfo>
+</TavrCfg>
+)";
+const char kConfigListing[] = "A=18  (Type=1,MaxVal=255,MinVal=0,Tag=0)\n"
+                              "B=3  (Type=3,SlctCnts=4,Tag=0,Datas=a;b;c;d)\n"
+                              "D=Z  (Type=2,CharNums=2,Tag=0)\n";
+// 18, 3 and an unused nibble, "Z": CRC-8 0x84 over 12 35 5A 00 (the gap's bits are 5).
+const Bytes kConfigPacket = {0x01, 0x02, 0x00, 0x04, 0x01, 0x84, 0x77, 0x88, 0x12, 0x35, 0x5A, 0x00};
+
+TEST_F(ToolRun, ConfiguresANetworkDevice) {
+    sim::DeviceConfig config;
+    config.configSide.enabled = true;
+    config.configSide.description.assign(std::begin(kConfigDescription), std::end(kConfigDescription) - 1);
+    config.configSide.packet = kConfigPacket;
+    sim::SimDevice* dev = sim_.addNetDevice(config, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    const std::string path = toUtf8(dev->networkPath());
+
+    const Outcome list = run({"config", path});
+    EXPECT_EQ(list.code, kExitOk) << list.err;
+    EXPECT_EQ(list.out, kConfigListing);
+
+    const Outcome set = run({"config", path, "A=200"});
+    EXPECT_EQ(set.code, kExitOk) << set.err;
+    EXPECT_EQ(set.out, "A=200\n");
+    const Bytes stored = dev->configSide()->storedPacket();
+    ASSERT_EQ(stored.size(), 12u);
+    EXPECT_EQ(stored[8], 200);
+    EXPECT_EQ(std::vector<std::uint8_t>(stored.begin() + 9, stored.end()), (Bytes{0x35, 0x5A, 0x00})) << "the rest as it was";
+
+    const struct {
+        Args args;
+        std::string err;
+    } refused[] = {
+        {{"config", path, "B=4"}, "tavrin: B=4 was refused or could not be written to " + path},
+        {{"config", path, "Gap=1"}, "tavrin: no configuration item Gap"},
+        {{"config", path, "E=1"}, "tavrin: no configuration item E"},
+    };
+    for (const auto& r : refused) {
+        const Outcome o = run(r.args);
+        EXPECT_EQ(o.code, kExitFailed) << r.args[2];
+        EXPECT_EQ(o.err.substr(0, r.err.size()), r.err) << r.args[2];
+    }
+    EXPECT_EQ(dev->configSide()->storedPacket(), stored) << "nothing written by the refused ones";
+}
+
+TEST_F(ToolRun, ConfiguresOfflineFromFiles) {
+    std::u16string dataFile;
+    ASSERT_TRUE(platform::joinPath(platform::localAppDataFolder(), u"Tavrin", dataFile));
+    ASSERT_TRUE(platform::joinPath(dataFile, u"devCfg.dat", dataFile));
+    const std::filesystem::path dat(dataFile);
+    std::filesystem::remove(dat);
+    const std::string xml = file("printer.xml", kConfigDescription);
+
+    const Outcome unknown = run({"config", xml});
+    EXPECT_EQ(unknown.code, kExitFailed);
+    EXPECT_EQ(unknown.out, "A=?  (Type=1,MaxVal=255,MinVal=0,Tag=0)\nB=?  (Type=3,SlctCnts=4,Tag=0,Datas=a;b;c;d)\n"
+                           "D=?  (Type=2,CharNums=2,Tag=0)\n");
+    EXPECT_NE(unknown.err.find("cannot read the configuration data from devCfg.dat in the user data folder"), std::string::npos);
+    EXPECT_EQ(run({"config", xml, "A=1"}).code, kExitFailed);
+    EXPECT_FALSE(std::filesystem::exists(dat)) << "nothing to write without data";
+
+    std::ofstream(dat, std::ios::binary).write(reinterpret_cast<const char*>(kConfigPacket.data()), 12);
+    const Outcome list = run({"config", xml});
+    EXPECT_EQ(list.code, kExitOk) << list.err;
+    EXPECT_EQ(list.out, kConfigListing);
+    const Outcome set = run({"config", xml, "D=Q"});
+    EXPECT_EQ(set.code, kExitOk) << set.err;
+    EXPECT_EQ(set.out, "D=Q\n");
+    const std::string written = test::readFileBytes(dat);
+    EXPECT_EQ(written.substr(8), std::string("\x12\x35\x51\x00", 4));
+    EXPECT_EQ(run({"config", (folder_ / "missing.xml").string()}).code, kExitFailed);
+    std::filesystem::remove(dat);
 }
 
 TEST_F(ToolRun, ListsTheCommandNames) {

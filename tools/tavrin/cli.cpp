@@ -24,12 +24,17 @@ const char kUsage[] =
     "                           data port\n"
     "  status PATH              print the device's status (CTRL_CMDGET_DEVSTAT) in words\n"
     "  commands                 list the command names and their codes\n"
+    "  config PATH [NAME=VALUE] list the device's configuration items and their values,\n"
+    "                           or set the item NAME to VALUE on the device; a PATH that\n"
+    "                           ends in .xml is a description file: offline, the values\n"
+    "                           come from and go to devCfg.dat in the user data folder\n"
     "\n"
     "Options:\n"
     "  --timeout MS list: the search's wait after the last answer (1..10000); info, send,\n"
-    "               write, status: how long a network device may take to come up and take\n"
-    "               a command or data (1..600000, default 3000)\n"
-    "  --json       list, info, send, status, commands: one JSON document on standard output\n"
+    "               write, status, config: how long a network device may take to come up\n"
+    "               and take a command or data (1..600000, default 3000)\n"
+    "  --json       list, info, send, status, commands, config: one JSON document on\n"
+    "               standard output\n"
     "  --quiet, -q  no progress and no summaries, only errors\n"
     "  -v           on failure, print every library log line of the run\n"
     "  --log FILE   write the library log to FILE during the run\n"
@@ -119,6 +124,7 @@ const CommandSpec kCommands[] = {
     {"write", Command::Write, 2, 2, "write PATH FILE", kTakesTimeout},
     {"commands", Command::Commands, 0, 0, "commands", kTakesJson},
     {"status", Command::Status, 1, 1, "status PATH", kTakesTimeout | kTakesJson},
+    {"config", Command::Config, 1, 2, "config PATH [NAME=VALUE]", kTakesTimeout | kTakesJson},
 };
 
 const CommandSpec* commandNamed(std::string_view word) {
@@ -245,11 +251,21 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     }
     if (count >= 1) inv.path = words[1];
     if (inv.command == Command::Write) inv.file = words[2];
+    if (inv.command == Command::Config && count == 2) {
+        const std::size_t eq = words[2].find('=');
+        if (eq == std::string::npos || eq == 0) {
+            r.error = "config: write the setting as NAME=VALUE";
+            return r;
+        }
+        inv.assign = true;
+        inv.name = words[2].substr(0, eq);
+        inv.value = words[2].substr(eq + 1);
+    }
     if (inv.command == Command::Send) inv.name = words[2];
     // The library takes these as UTF-16: a text that is not well-formed UTF-8 would name something
     // else. (FILE of write is opened by the tool itself, byte for byte.)
     const std::pair<const std::string*, const char*> named[] = {
-        {&inv.path, "PATH"}, {&inv.name, "NAME"}, {&inv.logFile, "--log FILE"}};
+        {&inv.path, "PATH"}, {&inv.name, "NAME"}, {&inv.value, "VALUE"}, {&inv.logFile, "--log FILE"}};
     for (const auto& [text, what] : named) {
         if (!utf::isWellFormed(*text)) {
             r.error = std::string(what) + " is not valid UTF-8";
@@ -312,6 +328,21 @@ bool isNetworkPath(std::string_view path) {
         address.remove_prefix(part < 3 ? dot + 1 : dot);
     }
     return true;
+}
+
+bool isDescriptionFile(std::string_view path) {
+    if (path.size() < 4) return false;
+    std::string tail(path.substr(path.size() - 4));
+    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return tail == ".xml";
+}
+
+std::string itemNameOf(std::string_view line) {
+    const std::size_t eq = line.find('=');
+    const std::size_t comma = line.find(',');
+    if (eq == std::string_view::npos) return std::string(line.substr(0, comma));
+    if (comma == std::string_view::npos || comma < eq) return std::string(line.substr(eq + 1));
+    return std::string(line.substr(eq + 1, comma - eq - 1));
 }
 
 std::string hexText(const Bytes& bytes, std::size_t perLine) {

@@ -26,7 +26,7 @@ inline constexpr std::string_view kRawCommand = "TAVR_DUMP";
 inline constexpr std::size_t kMaxCommandData = 255;
 
 // The commands, one row each in the command table of cli.cpp (word, arguments, options taken).
-enum class Command { None, List, Info, Send, Write, Commands, Status };
+enum class Command { None, List, Info, Send, Write, Commands, Status, Config };
 
 // How long a network device may take to come up (its connections are made in the background
 // after the open) when --timeout does not say.
@@ -42,10 +42,12 @@ struct Invocation {
     std::string logFile;             // open the library log to this file; empty: leave it be
     std::uint16_t searchPort = kDefaultSearchPort;
     std::uint32_t searchTimeoutMs = 0;  // list: wait after the last reply; 0: the library's setting
-    std::string path;                // info, send, write
-    std::string name;                // send: the command name
+    std::string path;                // info, send, write, config
+    std::string name;                // send: the command name; config: the item to set
     Bytes data;                      // send: the command's data
     std::string file;                // write: the file to send ("-": standard input)
+    bool assign = false;             // config: NAME=VALUE given
+    std::string value;               // config: the value to set
     bool quiet = false;              // no progress, no summaries; errors only
     bool verbose = false;            // -v: every library log line of a failed run
     bool json = false;               // one JSON document on standard output
@@ -116,6 +118,10 @@ private:
     std::string scalar_;  // already written as JSON
     std::vector<std::pair<std::string, Json>> members_;  // keys empty in an array
 };
+// A configuration description file rather than a device: a PATH ending in ".xml" (any case).
+bool isDescriptionFile(std::string_view path);
+// The item name of a configuration description line: the value of its "Name=" field.
+std::string itemNameOf(std::string_view line);
 
 // "10 01 00 00", a line break after every perLine bytes.
 std::string hexText(const Bytes& bytes, std::size_t perLine = 16);

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "cli.h"
 #include "tavrin/tavrin.h"
@@ -167,6 +168,10 @@ private:
 // One run: its invocation, streams, log and result (the JSON document of --json, or what the
 // text output is written from). Commands to come (config, update) use the same pieces: fail()
 // for every failure, progress() for long transfers, summary() for lines that --quiet silences.
+// Where a failure's cause comes from: the library's lines of the run, or (for a mistake the tool
+// finds itself, after library calls that went well) only the hint given.
+enum class Cause { FromLog, NotFromLog };
+
 struct Run {
     const Invocation& inv;
     const ToolStreams& io;
@@ -182,9 +187,10 @@ struct Run {
 
     // A failure: what failed, why (the decisive library line, or hint when none explains it),
     // in one line on err; with -v every library line of the run.
-    int fail(const std::string& what, const std::string& hint = {}, int code = kExitFailed) {
+    int fail(const std::string& what, const std::string& hint = {}, int code = kExitFailed,
+             Cause from = Cause::FromLog) {
         const std::vector<std::string> lines = log.lines();
-        const std::optional<LogCause> cause = decisiveCause(lines);
+        const std::optional<LogCause> cause = from == Cause::FromLog ? decisiveCause(lines) : std::nullopt;
         std::string message = what;
         if (cause) {
             std::string line = cause->line;
@@ -250,6 +256,20 @@ public:
 
     bool isOpen() const { return handle_ >= 0; }
     bool isNetwork() const { return network_; }
+    std::int32_t handle() const { return handle_; }
+
+    // A call that may fail while a network device's connections are still being made: tried
+    // again, as exchanges are, until it succeeds or the device has made no progress for a while.
+    template <typename Call>
+    bool retry(Call call) {
+        for (;;) {
+            if (call()) {
+                lastProgress_ = Clock::now();
+                return true;
+            }
+            if (!keepTrying()) return false;
+        }
+    }
 
     // One command exchange; false when no valid answer came.
     bool exchange(const std::string& name, const Bytes& data, Answer& answer) {
@@ -594,6 +614,102 @@ int runCommands(Run& run) {
     return kExitOk;
 }
 
+// One configuration item as the library describes it.
+struct ConfigItem {
+    std::string name;
+    std::string line;  // the description line without its line end
+};
+
+// Room for the longest description line (128 characters and 1,024 of choices).
+constexpr std::uint16_t kConfigText = 1200;
+
+std::optional<std::string> configLine(std::int32_t handle, std::uint16_t index, bool refresh) {
+    tavrin_wchar_t buffer[kConfigText] = {};
+    std::uint16_t size = kConfigText - 1;
+    if (dllFunc_GetDevCfgInfo(handle, &index, buffer, &size, 0, refresh ? 0 : 1) == 0) return std::nullopt;
+    std::string line = narrow(buffer, std::min<std::uint16_t>(size, kConfigText - 1));
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
+std::optional<std::string> configValue(std::int32_t handle, const std::string& name) {
+    tavrin_wchar_t buffer[kConfigText] = {};
+    std::uint16_t size = kConfigText - 1;
+    if (dllFunc_GetDevCfgInfo(handle, wide(name).c_str(), buffer, &size, 1, 1) == 0) return std::nullopt;
+    return narrow(buffer, std::min<std::uint16_t>(size, kConfigText - 1));
+}
+
+// Every item with a description line; dataRead tells whether the values could be read first.
+std::vector<ConfigItem> configItems(std::int32_t handle, bool& dataRead) {
+    std::vector<ConfigItem> items;
+    std::optional<std::string> line = configLine(handle, 0, true);
+    dataRead = line.has_value();
+    if (!dataRead) line = configLine(handle, 0, false);  // the items, without their values
+    for (std::uint16_t index = 1; line; line = configLine(handle, index++, false)) {
+        if (line->empty()) continue;  // a placeholder: bits without a value
+        items.push_back({itemNameOf(*line), *line});
+        if (index == 0) break;        // 65,536 items: the index has come round
+    }
+    return items;
+}
+
+int runConfig(Run& run) {
+    const Invocation& inv = run.inv;
+    const bool offline = isDescriptionFile(inv.path);
+    run.result.set("path", Json::text(inv.path));
+    run.result.set("offline", Json::boolean(offline));
+    std::optional<Device> device;
+    std::int32_t handle = -1;
+    if (!offline) {
+        device.emplace(inv.path, Use::Commands, patienceOf(inv));
+        if (!device->isOpen()) return cannotOpen(run, inv.path, Use::Commands);
+        handle = device->handle();
+    }
+    // A network device's connections may still be coming up: the load is tried again until
+    // --timeout has passed without progress.
+    const bool loaded = offline ? dllFunc_LoadDevCfg(-1, wide(inv.path).c_str()) != 0
+                                : device->retry([&] { return dllFunc_LoadDevCfg(handle, nullptr) != 0; });
+    if (!loaded) return run.fail("cannot load the configuration description from " + inv.path);
+    const std::string dataSource = offline ? "devCfg.dat in the user data folder" : inv.path;
+    run.result.set("dataSource", Json::text(dataSource));
+
+    bool dataRead = false;
+    const std::vector<ConfigItem> items = configItems(handle, dataRead);
+    run.result.set("dataRead", Json::boolean(dataRead));
+    if (!inv.assign) {
+        Json list = Json::array();
+        for (const ConfigItem& item : items) {
+            const std::optional<std::string> v = dataRead ? configValue(handle, item.name) : std::nullopt;
+            std::string details = item.line;
+            if (const std::size_t comma = details.find(','); comma != std::string::npos) details.erase(0, comma + 1);
+            list.add(Json::object()
+                         .set("name", Json::text(item.name))
+                         .set("value", v ? Json::text(*v) : Json::null())
+                         .set("details", Json::text(details)));
+            if (run.text()) run.out() << item.name << "=" << (v ? *v : "?") << "  (" << details << ")\n";
+        }
+        run.result.set("items", std::move(list));
+        note("listed " + std::to_string(items.size()) + " configuration item(s)");
+        if (!dataRead && !items.empty()) return run.fail("cannot read the configuration data from " + dataSource);
+        if (items.empty()) run.summary("the description names no configuration items");
+        return kExitOk;
+    }
+
+    run.result.set("name", Json::text(inv.name));
+    if (!dataRead) return run.fail("cannot read the configuration data from " + dataSource);
+    const bool known = std::any_of(items.begin(), items.end(), [&](const ConfigItem& i) { return i.name == inv.name; });
+    if (!known)
+        return run.fail("no configuration item " + inv.name, "see 'tavrin config " + inv.path + "'", kExitFailed,
+                        Cause::NotFromLog);
+    if (dllFunc_SetDevCfgInfo(handle, wide(inv.name).c_str(), wide(inv.value).c_str(), 0, 1) == 0)
+        return run.fail(inv.name + "=" + inv.value + " was refused or could not be written to " + dataSource);
+    const std::optional<std::string> v = configValue(handle, inv.name);
+    note("set " + inv.name + " to " + (v ? *v : inv.value));
+    run.result.set("value", Json::text(v ? *v : inv.value));
+    if (run.text()) run.out() << inv.name << "=" << (v ? *v : inv.value) << "\n";
+    return kExitOk;
+}
+
 // Each command's run, by the command (the command table is in cli.cpp).
 struct CommandRun {
     Command command;
@@ -604,6 +720,7 @@ const CommandRun kRuns[] = {
     {Command::List, "list", runList},     {Command::Info, "info", runInfo},
     {Command::Send, "send", runSend},     {Command::Write, "write", runWrite},
     {Command::Commands, "commands", runCommands}, {Command::Status, "status", runStatus},
+    {Command::Config, "config", runConfig},
 };
 
 std::vector<std::string> takeRecords() {

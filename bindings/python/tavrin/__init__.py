@@ -74,6 +74,10 @@ FUNCTIONS = (
      (ctypes.c_int32, _text, ctypes.c_void_p, ctypes.c_uint32, ctypes.POINTER(DevAckInfo))),
     ("Write", ctypes.c_int32, (ctypes.c_int32, ctypes.c_void_p, ctypes.c_uint32, _u32p, ctypes.c_void_p)),
     ("Read", ctypes.c_int32, (ctypes.c_int32, ctypes.c_void_p, ctypes.c_uint32, _u32p, ctypes.c_void_p)),
+    ("LoadDevCfg", ctypes.c_int32, (ctypes.c_int32, _text)),
+    ("GetDevCfgInfo", ctypes.c_int32,
+     (ctypes.c_int32, ctypes.c_void_p, _text, ctypes.POINTER(ctypes.c_uint16), ctypes.c_uint16, ctypes.c_uint16)),
+    ("SetDevCfgInfo", ctypes.c_int32, (ctypes.c_int32, _text, _text, ctypes.c_int32, ctypes.c_uint16)),
     ("OpenLog", ctypes.c_int32, (_text,)),
     ("SetLogRecord", ctypes.c_int32, (_text, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32)),
     ("GetLogRecord", _text, (_u32p, ctypes.c_int32)),
@@ -213,6 +217,64 @@ class Library:
                               handle)
         return Device(self, handle, str(path))
 
+    # Device configuration: one model in the library for every device and caller. device is an
+    # open Device, or None for no device: the description then comes from a file and the packet
+    # from and to "devCfg.dat" in the library's user data folder.
+
+    def load_config(self, device=None, path=None):
+        """Loads a configuration description: the device's own, or without a device the file at
+        path (None: "devCfg.xml" in the user data folder)."""
+        handle = _config_handle(device, "dllFunc_LoadDevCfg")
+        text = _wide(path)
+        if not self._call("LoadDevCfg", handle, ctypes.addressof(text) if text is not None else None):
+            raise TavrinError("dllFunc_LoadDevCfg", {"handle": handle, "path": None if path is None else str(path)}, 0)
+
+    def _config_text(self, handle, key, by_name, refresh, arguments):
+        capacity = 1024
+        while True:
+            buffer = ctypes.create_string_buffer(capacity * 2)
+            size = ctypes.c_uint16(capacity)
+            if self._call("GetDevCfgInfo", handle, key, ctypes.addressof(buffer), ctypes.byref(size), int(by_name),
+                          0 if refresh else 1):
+                return buffer.raw[:size.value * 2].decode(_UTF16, "surrogatepass")
+            if size.value <= capacity:
+                raise TavrinError("dllFunc_GetDevCfgInfo", arguments, 0)
+            capacity = size.value  # the room the text needs
+            refresh = False
+
+    def config_item(self, index, device=None, refresh=True):
+        """The description line of item index ("Name=..,Type=..,..\r\n"); unless refresh is
+        False the configuration packet is read again first."""
+        handle = _config_handle(device, "dllFunc_GetDevCfgInfo")
+        key = ctypes.c_uint16(index)
+        return self._config_text(handle, ctypes.addressof(key), False, refresh, {"handle": handle, "index": index})
+
+    def config_value(self, name, device=None, refresh=True):
+        """The value of the named item as text; unless refresh is False the configuration packet
+        is read again first."""
+        handle = _config_handle(device, "dllFunc_GetDevCfgInfo")
+        key = _wide(name)
+        return self._config_text(handle, ctypes.addressof(key), True, refresh, {"handle": handle, "name": name})
+
+    def config_items(self, device=None):
+        """Every item's description line ("" for placeholder bits), the packet read once."""
+        lines = [self.config_item(0, device)]
+        while True:
+            try:
+                lines.append(self.config_item(len(lines), device, refresh=False))
+            except TavrinError:
+                return lines  # past the last item
+
+    def set_config_value(self, name, value, device=None, write=True):
+        """Sets the named item's value (numbers and selections in decimal); with write the packet
+        goes to the device (or "devCfg.dat") as well, which needs a packet read before."""
+        handle = _config_handle(device, "dllFunc_SetDevCfgInfo")
+        wide_name, wide_value = _wide(name), _wide(str(value))
+        if not self._call("SetDevCfgInfo", handle, ctypes.addressof(wide_name), ctypes.addressof(wide_value), 0,
+                          int(write)):
+            raise TavrinError("dllFunc_SetDevCfgInfo", {"handle": handle, "name": name, "value": value,
+                                                        "write": write}, 0)
+
     # The log
 
     def open_log(self, path=None):
@@ -235,6 +297,11 @@ class Library:
     def close_log(self):
         """Writes the collected lines to the log file and closes it."""
         self._call("CloseLog")
+
+
+def _config_handle(device, call):
+    """The handle a configuration call takes: the device's, or -1 for no device."""
+    return -1 if device is None else device._handle(call)
 
 
 def _retrying(seconds, attempt):

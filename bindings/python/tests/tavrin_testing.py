@@ -46,6 +46,12 @@ def library():
     return _library
 
 
+def user_data_folder():
+    """The library's user data folder of this run ("Tavrin" in the tests' own data folder)."""
+    library()
+    return Path(_home.name) / "Tavrin"
+
+
 def free_udp_port():
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
         s.bind((ADDRESS, 0))

@@ -7,7 +7,8 @@ import unittest
 from pathlib import Path
 
 import tavrin
-from tavrin_testing import ADDRESS, Simulator, export_entries, free_udp_port, header_define, library
+from tavrin_testing import (ADDRESS, Simulator, export_entries, free_udp_port, header_define, library,
+                            user_data_folder)
 
 # Network connections are made in the background: transfers are tried again for this long.
 CONNECT_SECONDS = 10.0
@@ -132,6 +133,72 @@ class NetworkDevice(unittest.TestCase):
         printer.close()
         printer.close()
         self.assertEqual(library().functions["GetDevHandle"](handle, tavrin.SELECT_DATA), -1)
+
+
+# A description of four items (A number 8 bits, B selection 4 bits, C number 4 bits, D text 16
+# bits) and a packet for it: A 18, B "d", C 5, D "Z".
+DESCRIPTION = """<TavrCfg VTAG="100"><CfgInfo DEVID="1" CFGID="2" CFGLen="4" CFGVer="1" Counts="8">
+  <CfgItem Name="A" Bits="8" Type="1" MaxVal="255" MinVal="0"/>
+  <CfgItem Name="B" Bits="4" Type="3" Datas="a;b;c;d"/>
+  <CfgItem Name="C" Bits="4" Type="1" MaxVal="15" MinVal="0"/>
+  <CfgItem Name="D" Bits="16" Type="2"/>
+</CfgInfo></TavrCfg>
+"""
+PACKET = bytes.fromhex("01 02 00 04 01 84 77 88 12 35 5a 00")
+# The packet with A set to 19: its data bytes and their CRC-8 (byte 5) changed.
+PACKET_A19 = bytes.fromhex("01 02 00 04 01 1f 77 88 13 35 5a 00")
+ITEM_LINES = [
+    "Name=A,Type=1,MaxVal=255,MinVal=0,Tag=0\r\n",
+    "Name=B,Type=3,SlctCnts=4,Tag=0,Datas=a;b;c;d\r\n",
+    "Name=C,Type=1,MaxVal=15,MinVal=0,Tag=0\r\n",
+    "Name=D,Type=2,CharNums=2,Tag=0\r\n",
+]
+
+
+class Configuration(unittest.TestCase):
+    """The configuration items of a simulated network device, and offline from files."""
+
+    def test_items_of_a_device_and_a_value_written_to_it(self):
+        with tempfile.TemporaryDirectory() as folder:
+            description = Path(folder) / "devCfg.xml"
+            description.write_text(DESCRIPTION, encoding="utf-8")
+            sim = Simulator("--device", "--net", ADDRESS, "--config-xml", str(description),
+                            "--config-packet", PACKET.hex())
+            try:
+                with library().open(sim.devices[0]) as printer:
+                    printer.command("CTRL_CMDGET_MODEL", retry_for=CONNECT_SECONDS)
+                    library().load_config(printer)
+                    self.assertEqual(library().config_items(printer), ITEM_LINES)
+                    self.assertEqual([library().config_value(name, printer, refresh=False) for name in "ABCD"],
+                                     ["18", "3", "5", "Z"])
+                    library().set_config_value("A", 19, printer)
+                    self.assertEqual(library().config_value("A", printer), "19")
+                    with self.assertRaises(tavrin.TavrinError) as raised:
+                        library().set_config_value("B", 4, printer)  # B has 4 choices: nothing sent
+                    self.assertEqual(raised.exception.call, "dllFunc_SetDevCfgInfo")
+            finally:
+                end = sim.stop()
+        self.assertIn("device 0 configuration packet " + PACKET_A19.hex(" ").upper(), end)
+
+    def test_offline_from_the_user_data_folder(self):
+        folder = user_data_folder()
+        (folder / "devCfg.xml").write_text(DESCRIPTION, encoding="utf-8")
+        (folder / "devCfg.dat").write_bytes(PACKET)
+        try:
+            library().load_config()
+            self.assertEqual(library().config_item(1), ITEM_LINES[1])
+            self.assertEqual(library().config_value("D", refresh=False), "Z")
+            library().set_config_value("A", "19")
+            self.assertEqual((folder / "devCfg.dat").read_bytes(), PACKET_A19)
+            with self.assertRaises(tavrin.TavrinError) as raised:
+                library().config_value("nothing", refresh=False)
+            self.assertEqual(raised.exception.call, "dllFunc_GetDevCfgInfo")
+        finally:
+            for name in ("devCfg.xml", "devCfg.dat"):
+                (folder / name).unlink(missing_ok=True)
+        with self.assertRaises(tavrin.TavrinError) as raised:
+            library().load_config(path=folder / "missing.xml")
+        self.assertEqual(raised.exception.call, "dllFunc_LoadDevCfg")
 
 
 if __name__ == "__main__":
