@@ -505,6 +505,25 @@ TEST_F(ToolRun, ConfiguresANetworkDevice) {
         EXPECT_EQ(o.err.substr(0, r.err.size()), r.err) << r.args[2];
     }
     EXPECT_EQ(dev->configSide()->storedPacket(), stored) << "nothing written by the refused ones";
+
+    // The same as JSON documents, the keys in their documented order; a failure names its cause.
+    const std::string head = "{\"ok\":true,\"command\":\"config\",\"path\":\"" + path +
+                             "\",\"offline\":false,\"dataSource\":\"" + path + "\",\"dataRead\":true,";
+    const Outcome listJson = run({"--json", "config", path, "--timeout", "5000"});
+    EXPECT_EQ(listJson.code, kExitOk) << listJson.err;
+    EXPECT_EQ(listJson.out, head + "\"items\":[{\"name\":\"A\",\"value\":\"200\",\"details\":\"Type=1,MaxVal=255,"
+                                  "MinVal=0,Tag=0\"},{\"name\":\"B\",\"value\":\"3\",\"details\":\"Type=3,SlctCnts=4,"
+                                  "Tag=0,Datas=a;b;c;d\"},{\"name\":\"D\",\"value\":\"Z\",\"details\":\"Type=2,"
+                                  "CharNums=2,Tag=0\"}]}\n");
+    const Outcome setJson = run({"--json", "config", path, "A=201"});
+    EXPECT_EQ(setJson.code, kExitOk) << setJson.err;
+    EXPECT_EQ(setJson.out, head + "\"name\":\"A\",\"value\":\"201\"}\n");
+    const Outcome unknownJson = run({"--json", "config", path, "E=1"});
+    EXPECT_EQ(unknownJson.code, kExitFailed);
+    EXPECT_EQ(unknownJson.out, "{\"ok\":false," + head.substr(std::string("{\"ok\":true,").size()) + "\"name\":\"E\",\"exitCode\":1,\"error\":\"no configuration item E: "
+                                      "see 'tavrin config " + path + "'\",\"cause\":\"see 'tavrin config " + path +
+                                      "'\",\"logLine\":null}\n");
+    EXPECT_EQ(dev->configSide()->storedPacket()[8], 201);
 }
 
 TEST_F(ToolRun, ConfiguresOfflineFromFiles) {
