@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "sim/rate_limit.h"
+
 namespace tavrin::sim {
 
 namespace {
@@ -51,7 +53,8 @@ void CommandService::run() {
     int quietMs = 0;
     std::uint16_t served = 0;  // on this connection
     while (running()) {
-        const long n = channel_.read(buffer, sizeof buffer, kPollMs);
+        const std::uint32_t rate = model_.dataRate();
+        const long n = channel_.read(buffer, RateLimit::allowance(rate, sizeof buffer), kPollMs);
         if (n <= 0) {
             quietMs += kPollMs;
             if (reader.midPacket() && quietMs >= kInterByteMs) reader.reset();
@@ -61,6 +64,9 @@ void CommandService::run() {
         }
         quietMs = 0;
         recorder_.addBytes(buffer, static_cast<std::size_t>(n));
+        // A slow device takes in no more than its rate (on a stand-in, commands and data alike).
+        const auto slow = RateLimit::pauseAfter(rate, static_cast<std::size_t>(n));
+        if (slow.count() != 0 && !pause(static_cast<std::uint32_t>(slow.count()))) return;
         requests.clear();
         reader.feed(buffer, static_cast<std::size_t>(n), requests);
         for (const Request& request : requests) {

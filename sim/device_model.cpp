@@ -71,6 +71,31 @@ void DeviceModel::setFaults(const FaultPlan& faults) {
     config_.faults = faults;
 }
 
+void DeviceModel::setDeviceStatus(std::uint8_t status) {
+    std::lock_guard<std::mutex> guard(lock_);
+    config_.deviceStatus = status;
+}
+
+void DeviceModel::setAnswer(std::uint8_t code, const Answer& answer) {
+    std::lock_guard<std::mutex> guard(lock_);
+    config_.answers[code] = answer;
+}
+
+void DeviceModel::clearAnswer(std::uint8_t code) {
+    std::lock_guard<std::mutex> guard(lock_);
+    config_.answers.erase(code);
+}
+
+void DeviceModel::setDataRate(std::uint32_t bytesPerSecond) {
+    std::lock_guard<std::mutex> guard(lock_);
+    config_.dataRate = bytesPerSecond;
+}
+
+std::uint32_t DeviceModel::dataRate() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return config_.dataRate;
+}
+
 FaultPlan DeviceModel::faults() const {
     std::lock_guard<std::mutex> guard(lock_);
     return config_.faults;

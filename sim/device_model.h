@@ -86,6 +86,7 @@ struct DeviceConfig {
     Bytes dataAnswer;  // network: sent back for each chunk of raw data (none by default)
     ConfigSideOptions configSide;  // the configuration commands 0x17, 0x18, 0x1A, when enabled
     bool dataClose = false;  // network: the device closes the data connection after each answer
+    std::uint32_t dataRate = 0;  // a slow printer: bytes per second it takes in (0: as fast as they come)
     FirmwareConfig firmware;
 };
 
@@ -104,6 +105,12 @@ public:
     void setHandler(std::uint8_t code, Handler handler);
 
     void setFaults(const FaultPlan& faults);
+    // Changes while the device runs (the control commands of tavrin-sim).
+    void setDeviceStatus(std::uint8_t status);
+    void setAnswer(std::uint8_t code, const Answer& answer);
+    void clearAnswer(std::uint8_t code);
+    void setDataRate(std::uint32_t bytesPerSecond);
+    std::uint32_t dataRate() const;
     FaultPlan faults() const;
     DeviceConfig config() const;
 
@@ -123,5 +130,11 @@ inline constexpr std::uint8_t kModel = 0x01, kDeviceNumber = 0x02, kProtocolVers
                               kDeviceStatus = 0x09, kDeviceInfo = 0x0C, kGetWorkMode = 0x13,
                               kSetWorkMode = 0x14, kVersionInfo = 0x15;
 }  // namespace code
+
+// The bits of the device status byte (the answer to 0x09) as the simulated printers report them.
+namespace status_bit {
+inline constexpr std::uint8_t kPaperOut = 0x01, kPaperNearEnd = 0x02, kCoverOpen = 0x04, kCutterJammed = 0x08,
+                              kOverheated = 0x10, kOffline = 0x20;
+}  // namespace status_bit
 
 }  // namespace tavrin::sim

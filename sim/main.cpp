@@ -1,11 +1,13 @@
 // tavrin-sim: simulated devices for the device library, as a program of their own.
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
-#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/console.h"
+#include "sim/control.h"
 #include "sim/options.h"
 #include "sim/simulator.h"
 
@@ -54,25 +56,43 @@ int main(int argc, char** argv) {
         }
         std::printf("search %s\n", endpointText(*options.discovery).c_str());
     }
+    if (!options.saveData.empty()) {
+        std::filesystem::path failed;
+        if (!simulator.saveDataIn(std::filesystem::u8path(options.saveData), failed)) {
+            std::fprintf(stderr, "tavrin-sim: cannot write %s\n", failed.string().c_str());
+            return 1;
+        }
+        std::printf("saving data in %s\n", options.saveData.c_str());
+    }
+    tavrin::platform::catchStopRequests();
     std::printf("ready\n");
     std::fflush(stdout);
 
-    if (options.untilKilled) {
-        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
-    }
-    for (char c; std::cin.get(c);) {
-    }
-    simulator.stop();
-    for (std::size_t i = 0; i < simulator.size(); ++i) {
-        SimDevice& device = simulator.device(i);
-        std::printf("device %zu received %zu command packets", i, device.received().packets().size());
-        if (device.isNetwork()) std::printf(" and %zu bytes of raw data", device.receivedData().bytes().size());
-        std::printf("\n");
-        if (const ConfigSide* side = device.configSide()) {
-            std::printf("device %zu configuration packet", i);
-            for (std::uint8_t b : side->storedPacket()) std::printf(" %02X", b);
-            std::printf("\n");
+    // Until standard input ends (each line of it a control command) or a stop is asked for.
+    std::string pending;
+    bool inputOpen = !options.untilKilled;
+    while (!tavrin::platform::stopRequested()) {
+        if (!inputOpen) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            continue;
+        }
+        const auto wait = tavrin::platform::waitForInput(50);
+        if (wait == tavrin::platform::InputWait::TimedOut) continue;
+        char buffer[512];
+        const long n = wait == tavrin::platform::InputWait::Ended ? 0 : tavrin::platform::readInput(buffer, sizeof buffer);
+        if (n <= 0) break;
+        pending.append(buffer, static_cast<std::size_t>(n));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            const ControlReply reply = runControl(simulator, line);
+            if (!reply.text.empty()) std::printf("%s%s", reply.text.c_str(), reply.text.back() == '\n' ? "" : "\n");
+            std::fflush(stdout);
         }
     }
+    simulator.stop();
+    std::printf("%s", simulator.summary().c_str());
+    std::fflush(stdout);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "sim/net_channel.h"
 
+#include "sim/rate_limit.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -83,7 +85,8 @@ void DataService::start() {
     thread_ = std::thread([this] {
         std::uint8_t buffer[4096];
         while (!stopping_) {
-            const long n = channel_.read(buffer, sizeof buffer, kPollMs);
+            const std::uint32_t rate = rate_ ? rate_() : 0;
+            const long n = channel_.read(buffer, RateLimit::allowance(rate, sizeof buffer), kPollMs);
             if (n <= 0) {
                 // A stand-in device gets ready for the library's next open; a broken one is
                 // tried again after a while.
@@ -92,6 +95,10 @@ void DataService::start() {
                 continue;
             }
             recorder_.addBytes(buffer, static_cast<std::size_t>(n));
+            // A slow device: the pause in short steps, so that a stop is not kept waiting.
+            const auto end = std::chrono::steady_clock::now() + RateLimit::pauseAfter(rate, static_cast<std::size_t>(n));
+            while (!stopping_ && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             if (!answer_.empty()) channel_.write(answer_.data(), answer_.size());
             if (closeAfterAnswer_) channel_.drop();
         }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -59,8 +60,11 @@ private:
 // the connection, right behind its answer.
 class DataService {
 public:
-    DataService(ByteChannel& channel, Recorder& recorder, Bytes answer, bool closeAfterAnswer = false)
-        : channel_(channel), recorder_(recorder), answer_(std::move(answer)), closeAfterAnswer_(closeAfterAnswer) {}
+    // rate, when given, tells the bytes per second the device takes in (0: as fast as they come).
+    DataService(ByteChannel& channel, Recorder& recorder, Bytes answer, bool closeAfterAnswer = false,
+                std::function<std::uint32_t()> rate = {})
+        : channel_(channel), recorder_(recorder), answer_(std::move(answer)), closeAfterAnswer_(closeAfterAnswer),
+          rate_(std::move(rate)) {}
     DataService(const DataService&) = delete;
     DataService& operator=(const DataService&) = delete;
     ~DataService() { stop(); }
@@ -72,6 +76,7 @@ private:
     Recorder& recorder_;
     Bytes answer_;
     bool closeAfterAnswer_;
+    std::function<std::uint32_t()> rate_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
 };

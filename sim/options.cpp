@@ -98,6 +98,8 @@ bool readDescriptionFile(const std::string& path, DeviceConfig& device) {
 
 }  // namespace
 
+bool parseAnswerSpec(const std::string& text, DeviceConfig& device) { return parseAnswer(text, device); }
+
 Options parseOptions(const std::vector<std::string>& args) {
     Options options;
     DeviceConfig defaults;
@@ -151,6 +153,7 @@ Options parseOptions(const std::vector<std::string>& args) {
         {"--config-refuse", number(0xFFFF, [](DeviceConfig& d, unsigned long n) { d.configSide.refuseChunk = static_cast<std::uint16_t>(n); })},
         {"--split-at", number(kHeader + kMaxPayload - 1, [](DeviceConfig& d, unsigned long n) { d.faults.splitAt = static_cast<std::uint16_t>(n); })},
         {"--late", [](const std::string& v, DeviceConfig& d) { return parseLate(v, d); }},
+        {"--data-rate", number(1000000000, [](DeviceConfig& d, unsigned long n) { d.dataRate = static_cast<std::uint32_t>(n); })},
         {"--noise-for", number(600000, [](DeviceConfig& d, unsigned long n) { d.faults.noiseForMs = static_cast<std::uint32_t>(n); })},
     };
     const std::map<std::string, std::function<void(DeviceConfig&)>> flags = {
@@ -170,6 +173,12 @@ Options parseOptions(const std::vector<std::string>& args) {
             options.help = true;
         } else if (arg == "--until-killed") {
             options.untilKilled = true;
+        } else if (arg == "--save-data") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                options.error = arg + " needs a folder";
+                return options;
+            }
+            options.saveData = args[++i];
         } else if (arg == "--device") {
             devices.push_back(defaults);
             current = &devices.back();
@@ -246,12 +255,19 @@ const char* usageText() {
 Plays one or more devices that answer the device library's command packets. Each device gets a
 stand-in device (Linux: a pseudo-terminal; Windows: a named pipe); its path is printed as
 "device <index> <path>", then "ready". Open that path with dllFunc_OpenDev as a USB printer
-interface (port type 0x301). The simulator runs until standard input closes or it is killed.
+interface (port type 0x301). The simulator runs until standard input closes, until SIGINT or
+SIGTERM (Ctrl+C), or until it is killed; then it prints what each device received.
+
+Standard input is its control channel, one command a line (answered with "ok ..." or
+"error: ..."): status DEV WORD...|N, answer DEV CODE=..., fault DEV NAME on|off|N,
+silent DEV on|off, drop DEV, refuse DEV MS, rate DEV BYTES_PER_S, summary, help.
 
   --device               start the next device; the options after it configure that device,
                          those before the first --device are the defaults of all devices.
                          Without --device: one device.
-  --until-killed         do not watch standard input; run until killed
+  --until-killed         do not watch standard input; run until killed or stopped by a signal
+  --save-data DIR        the raw data each device receives into DIR/device-<index>.prn,
+                         written through as it arrives (stand-in devices: all bytes received)
   --help                 this text
 
 Network:
@@ -274,6 +290,7 @@ Device options:
   --protver TEXT         answer of CTRL_CMDGET_PROTVER (0x03)         default 1.00
   --fwver TEXT           answer of CTRL_CMDGET_VERINFO (0x15)         default FW 1.0.0
   --connect-status N     acknowledge code of CTRL_CMD_CONNT (0x04)    default 0
+  --data-rate N          a slow printer: it takes in N bytes of data per second (default: no limit)
   --answer CODE=status:N | CODE=text:TEXT | CODE=hex:BYTES
                          a fixed answer for a command code (repeatable), e.g. --answer 0x09=hex:0102
   Codes without an answer of their own get status 0 and no payload.

@@ -26,10 +26,13 @@ struct Options {
     DiscoveryFaults discoveryFaults;
     bool help = false;
     bool untilKilled = false;  // else: until standard input closes
+    std::string saveData;      // a folder for the raw data each device receives; empty: none
     std::string error;         // non-empty: the command line was not understood
 };
 
 Options parseOptions(const std::vector<std::string>& args);
+// CODE=status:N | CODE=text:TEXT | CODE=hex:BYTES into device.answers (as --answer).
+bool parseAnswerSpec(const std::string& text, DeviceConfig& device);
 const char* usageText();
 
 }  // namespace tavrin::sim

@@ -8,8 +8,14 @@ void Recorder::addBytes(const std::uint8_t* bytes, std::size_t count) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         bytes_.insert(bytes_.end(), bytes, bytes + count);
+        if (tap_) tap_(bytes, count);
     }
     changed_.notify_all();
+}
+
+void Recorder::setTap(Tap tap) {
+    std::lock_guard<std::mutex> guard(lock_);
+    tap_ = std::move(tap);
 }
 
 void Recorder::addPacket(const Bytes& packet) {

@@ -3,6 +3,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -23,12 +24,17 @@ public:
     bool waitForBytes(std::size_t count, int timeoutMs) const;
     bool waitForPackets(std::size_t count, int timeoutMs) const;
     void clear();
+    // Called with every run of bytes as it is recorded (for example to save it to a file), on
+    // the thread that records it; none: nothing is called.
+    using Tap = std::function<void(const std::uint8_t* bytes, std::size_t count)>;
+    void setTap(Tap tap);
 
 private:
     mutable std::mutex lock_;
     mutable std::condition_variable changed_;
     Bytes bytes_;
     std::vector<Bytes> packets_;
+    Tap tap_;
 };
 
 }  // namespace tavrin::sim

@@ -1,6 +1,7 @@
 #include "sim/simulator.h"
 
 #include <cstdio>
+#include <fstream>
 #include <utility>
 
 namespace tavrin::sim {
@@ -15,11 +16,31 @@ SimDevice::SimDevice(DeviceConfig config, std::unique_ptr<ByteChannel> control, 
     }
     if (data_) {
         const DeviceConfig config = model_.config();
-        dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, config.dataAnswer, config.dataClose);
+        dataService_ = std::make_unique<DataService>(*data_, dataRecorder_, config.dataAnswer, config.dataClose,
+                                                     [this] { return model_.dataRate(); });
     }
 }
 
 SimDevice::~SimDevice() { stop(); }
+
+bool SimDevice::saveDataTo(const std::filesystem::path& file) {
+    auto out = std::make_shared<std::ofstream>(file, std::ios::binary | std::ios::trunc);
+    if (!*out) return false;
+    Recorder& recorder = isNetwork() ? dataRecorder_ : recorder_;
+    recorder.setTap([out](const std::uint8_t* bytes, std::size_t count) {
+        out->write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(count));
+        out->flush();  // what has arrived is there to look at at once
+    });
+    return true;
+}
+
+std::size_t SimDevice::rawDataBytes() const {
+    if (isNetwork()) return dataRecorder_.bytes().size();
+    std::size_t packetBytes = 0;
+    for (const Bytes& p : recorder_.packets()) packetBytes += p.size();
+    const std::size_t all = recorder_.bytes().size();
+    return all > packetBytes ? all - packetBytes : 0;
+}
 
 void SimDevice::goAway(std::uint32_t ms) {
     if (TcpChannel* control = controlChannel()) control->refuseFor(ms);
@@ -146,6 +167,38 @@ DiscoveryResponder* Simulator::startDiscovery(const platform::Ipv4Endpoint& at, 
     discovery_->setReplyTo(replyTo);
     discovery_->start();
     return discovery_.get();
+}
+
+bool Simulator::saveDataIn(const std::filesystem::path& folder, std::filesystem::path& failed) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+        const auto file = folder / ("device-" + std::to_string(i) + ".prn");
+        if (!devices_[i]->saveDataTo(file)) {
+            failed = file;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Simulator::summary() {
+    std::string out;
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+        SimDevice& d = *devices_[i];
+        out += "device " + std::to_string(i) + " received " + std::to_string(d.received().packets().size()) +
+               " command packets and " + std::to_string(d.rawDataBytes()) + " bytes of raw data\n";
+        if (const ConfigSide* side = d.configSide()) {
+            out += "device " + std::to_string(i) + " configuration packet";
+            char hex[4];
+            for (std::uint8_t b : side->storedPacket()) {
+                std::snprintf(hex, sizeof hex, " %02X", b);
+                out += hex;
+            }
+            out += "\n";
+        }
+    }
+    return out;
 }
 
 void Simulator::stop() {

@@ -4,6 +4,7 @@
 // of the same device.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,14 @@ public:
     const std::string& usbPort() const { return usbPort_; }
     HidChannel* hidChannel() { return dynamic_cast<HidChannel*>(control_.get()); }
 
+    // The raw data the device receives goes to file as well, written through as it arrives: on a
+    // network device what comes on its data channel, on a stand-in device everything (raw data
+    // and command packets share its one stream). False when the file cannot be created.
+    bool saveDataTo(const std::filesystem::path& file);
+    // Raw data received so far: the data channel's bytes, or on a stand-in device the bytes that
+    // were not part of a command packet.
+    std::size_t rawDataBytes() const;
+    void setDataRate(std::uint32_t bytesPerSecond) { model_.setDataRate(bytesPerSecond); }
     // The firmware side: what the device received of updates, and its switches.
     FirmwareTarget& firmware() { return firmware_; }
 
@@ -114,6 +123,11 @@ public:
     DiscoveryResponder* startDiscovery(const platform::Ipv4Endpoint& at, const DiscoveryFaults& faults = {},
                                        std::optional<platform::Ipv4Endpoint> replyTo = std::nullopt);
     std::size_t size() const { return devices_.size(); }
+    // Every device's raw data into folder (created if missing), one file per device
+    // "device-<index>.prn"; false (and the file that failed) when a file cannot be made.
+    bool saveDataIn(const std::filesystem::path& folder, std::filesystem::path& failed);
+    // One line per device: "device <i> received <n> command packets and <m> bytes of raw data".
+    std::string summary();
     SimDevice& device(std::size_t index) { return *devices_.at(index); }
     void stop();
 

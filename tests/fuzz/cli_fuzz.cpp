@@ -1,6 +1,6 @@
 // The tool's command line and hexadecimal data: any line is either refused with a message or read
 // into a command whose texts are well-formed and whose data fits; hex data reads back from its
-// own printing; the texts for people are defined for any bytes and any path list.
+// own printing; a cause read from log lines is one of them; the texts for people are defined for any bytes and any path list.
 //
 // Input: the arguments, each ended by a zero byte (the last one may lack it).
 #include <string>
@@ -35,6 +35,16 @@ int toolCommandLine(const std::uint8_t* data, std::size_t size) {
             FUZZ_CHECK(inv.name == cli::kRawCommand || inv.data.size() <= cli::kMaxCommandData);
         }
         FUZZ_CHECK(inv.searchPort != 0);
+        // A path taken is usable as what it looks like; the timeouts are in their ranges.
+        FUZZ_CHECK(!cli::networkPathMistake(inv.path));
+        FUZZ_CHECK(inv.searchTimeoutMs <= cli::kMaxSearchTimeoutMs);
+        FUZZ_CHECK(inv.deviceTimeoutMs >= 1 && inv.deviceTimeoutMs <= cli::kMaxDeviceTimeoutMs);
+    }
+    // The arguments as library log lines: a cause found is one of the lines.
+    if (const auto cause = cli::decisiveCause(args)) {
+        bool found = false;
+        for (const std::string& a : args) found = found || a == cause->line;
+        FUZZ_CHECK(found && !cause->words.empty());
     }
 
     const auto bytes = cli::parseHex(args);

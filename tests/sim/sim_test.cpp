@@ -13,6 +13,7 @@
 
 #include "sim/command_service.h"
 #include "sim/config_side.h"
+#include "sim/control.h"
 #include "sim/device_model.h"
 #include "sim/options.h"
 #include "tests/support/hex_bytes.h"
@@ -329,6 +330,89 @@ TEST(SimOptions, ConfigurationSwitches) {
         EXPECT_FALSE(parseOptions(bad).error.empty()) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
     }
     std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace tavrin::sim
+
+namespace tavrin::sim {
+namespace {
+
+TEST(SimControl, CommandsChangeTheRunningDevice) {
+    Simulator simulator;
+    SimDevice* standIn = simulator.addDevice({}, "control");
+    ASSERT_NE(standIn, nullptr);
+    const struct {
+        std::string line;
+        bool ok;
+        std::string reply;  // its beginning
+    } cases[] = {
+        {"status 0 paper-out cover-open", true, "ok device 0 status 5"},
+        {"status 0 0x20", true, "ok device 0 status 32"},
+        {"status 0 ready", true, "ok device 0 status 0"},
+        {"status 0 papr-out", false, "error: unknown status word papr-out"},
+        {"answer 0 0x09=hex:4142", true, "ok"},
+        {"answer 0 0x09=bogus:1", false, "error: bad answer"},
+        {"fault 0 delay 250", true, "ok fault delay 250"},
+        {"fault 0 split on", true, "ok fault split on"},
+        {"fault 0 split maybe", false, "error: fault split takes on or off"},
+        {"fault 0 wobble 3", false, "error: no fault wobble"},
+        {"silent 0 on", true, "ok device 0 silent on"},
+        {"rate 0 1200", true, "ok device 0 takes 1200 bytes per second"},
+        {"drop 0", false, "error: device 0 is a stand-in device"},
+        {"status 1 ready", false, "error: no device 1"},
+        {"status", false, "error: status needs a device index"},
+        {"frobnicate 0", false, "error: unknown control command frobnicate"},
+        {"summary", true, "device 0 received 0 command packets and 0 bytes of raw data\n"},
+        {"", true, ""},
+    };
+    for (const auto& c : cases) {
+        const ControlReply r = runControl(simulator, c.line);
+        EXPECT_EQ(r.ok, c.ok) << c.line;
+        EXPECT_EQ(r.text.substr(0, c.reply.size()), c.reply) << c.line;
+    }
+    // What the commands left behind in the model.
+    const DeviceConfig config = standIn->model().config();
+    EXPECT_EQ(config.deviceStatus, 0);
+    EXPECT_EQ(config.dataRate, 1200u);
+    EXPECT_EQ(config.faults.delayMs, 250u);
+    EXPECT_TRUE(config.faults.split);
+    EXPECT_TRUE(config.faults.noReply);
+    ASSERT_EQ(config.answers.count(0x09), 1u);
+    EXPECT_EQ(config.answers.at(0x09).payload, (Bytes{0x41, 0x42}));
+    EXPECT_TRUE(runControl(simulator, "answer 0 9=off").ok);
+    EXPECT_EQ(standIn->model().config().answers.count(0x09), 0u);
+}
+
+TEST(SimControl, NetworkDevicesDropAndRefuse) {
+    Simulator simulator;
+    SimDevice* net = simulator.addNetDevice({}, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(net, nullptr);
+    EXPECT_TRUE(runControl(simulator, "drop 0").ok);
+    EXPECT_TRUE(runControl(simulator, "refuse 0 200").ok);
+    EXPECT_FALSE(runControl(simulator, "refuse 0 0").ok);
+}
+
+TEST(SimOptions, SaveDataAndDataRate) {
+    const Options o = parseOptions({"--save-data", "out", "--device", "--data-rate", "9600"});
+    ASSERT_EQ(o.error, "");
+    EXPECT_EQ(o.saveData, "out");
+    ASSERT_EQ(o.devices.size(), 1u);
+    EXPECT_EQ(o.devices[0].dataRate, 9600u);
+    EXPECT_NE(parseOptions({"--save-data"}).error, "");
+    EXPECT_NE(parseOptions({"--data-rate", "fast"}).error, "");
+}
+
+TEST(SimSaveData, EachDeviceGetsItsFile) {
+    Simulator simulator;
+    ASSERT_NE(simulator.addDevice({}, "save"), nullptr);
+    std::filesystem::path failed;
+    // A folder that cannot be made (a file is in the way) is reported with the file that failed.
+    const auto blocker = std::filesystem::temp_directory_path() / "tavrin-sim-save-blocker";
+    { std::ofstream(blocker) << "x"; }
+    EXPECT_FALSE(simulator.saveDataIn(blocker / "sub", failed));
+    EXPECT_EQ(failed.filename(), "device-0.prn");
+    std::filesystem::remove(blocker);
 }
 
 }  // namespace

@@ -2,13 +2,17 @@
 // people, and whole runs of it against a simulated device on a stand-in USB printer interface.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "platform/usb_stand_in.h"
+#include "sim/control.h"
 #include "platform/system_info.h"
 #include "sim/simulator.h"
+#include "tavrin/tavrin.h"
 #include "tests/support/library_under_test.h"
 #include "tools/tavrin/cli.h"
 #include "tools/tavrin/tool.h"
@@ -64,6 +68,86 @@ TEST(ToolCommandLine, ListTakesTheSearchWait) {
     }
 }
 
+TEST(ToolCommandLine, TimeoutMeansTheSearchWaitOrTheDevicesComeUp) {
+    const struct {
+        Args args;
+        std::uint32_t searchMs, deviceMs;
+    } cases[] = {
+        {{"info", "127.0.0.2:9100"}, 0, kDefaultDeviceTimeoutMs},
+        {{"info", "127.0.0.2:9100", "--timeout", "250"}, 0, 250},
+        {{"--timeout=600000", "write", "p", "f"}, 0, 600000},
+        {{"status", "p", "--timeout", "40"}, 0, 40},
+        {{"list", "--timeout", "40"}, 40, kDefaultDeviceTimeoutMs},
+    };
+    for (const auto& c : cases) {
+        const ParseResult r = parseCommandLine(c.args);
+        ASSERT_EQ(r.error, "") << c.args[0];
+        EXPECT_EQ(r.invocation.searchTimeoutMs, c.searchMs) << c.args[0];
+        EXPECT_EQ(r.invocation.deviceTimeoutMs, c.deviceMs) << c.args[0];
+    }
+    const ParseResult flags = parseCommandLine({"-q", "--json", "-v", "list", "--require"});
+    ASSERT_EQ(flags.error, "");
+    EXPECT_TRUE(flags.invocation.quiet && flags.invocation.json && flags.invocation.verbose && flags.invocation.require);
+    EXPECT_EQ(parseCommandLine({"status", "/dev/pts/3"}).invocation.command, Command::Status);
+    EXPECT_EQ(parseCommandLine({"write", "p", "-"}).invocation.file, "-");  // standard input, not an option
+    EXPECT_EQ(parseCommandLine({"write", "C:\\jobs\\a.prn", "f"}).error, "");  // a drive letter is no port
+}
+
+TEST(ToolCauses, TheDecisiveLibraryLine) {
+    const std::string refused = "TID(7)#CNetPort::transmitThread : workEvent.iErrorCode with error = 111";
+    const std::string refusedWin = "TID(7)#CNetPort::transmitThread : workEvent.iErrorCode with error = 10061";
+    const std::string sent = "TID(5)#DevIoCtrl : \xE5\x8F\x91 \xE9\x80\x81,\xE5\x91\xBD\xE4\xBB\xA4\xE7\xA0\x81(0x1) \xE9\x95\xBF\xE5\xBA\xA6(4)";
+    const std::string writeFailed = "TID(5)#DevIoCtrl : \xE5\x86\x99 \xE6\x95\xB0 \xE6\x8D\xAE \xE5\xA4\xB1 \xE8\xB4\xA5\xEF\xBC\x81";
+    const std::string readFailed = "TID(5)#DevIoCtrl : \xE8\xAF\xBB \xE6\x95\xB0 \xE6\x8D\xAE \xE5\xA4\xB1 \xE8\xB4\xA5\xEF\xBC\x81";
+    const std::string opened = "TID(5)#10-00-00+0001 : \xE6\x89\x93 \xE5\xBC\x80 \xE8\xAE\xBE \xE5\xA4\x87(handle = 0) \xE6\x88\x90 \xE5\x8A\x9F";
+    const std::string openFailed = "TID(5)#dllFunc_OpenDev : \xE6\x89\x93 \xE5\xBC\x80 \xE8\xAE\xBE \xE5\xA4\x87(302) \xE5\xA4\xB1 \xE8\xB4\xA5";
+    const std::string writeTimeout = "TID(5)#CBPort::syncIOAccess : syncIOAccess write timeout ";
+    const struct {
+        std::vector<std::string> lines;
+        std::string words, line;
+    } cases[] = {
+        {{}, "(none)", ""},
+        {{opened, sent}, "(none)", ""},  // a successful open explains nothing
+        {{opened, sent, writeFailed, refused, sent, writeFailed}, "connection refused", refused},
+        {{refusedWin}, "connection refused", refusedWin},
+        {{"x : workEvent.iErrorCode with error = 110"}, "connection timed out", "x : workEvent.iErrorCode with error = 110"},
+        {{"x : workEvent.iErrorCode with error = 1110"}, "(none)", ""},  // not 111 nor 110
+        {{"x : workEvent.iErrorCode with error = 0"}, "(none)", ""},
+        {{opened, sent, readFailed}, "no answer from the device", readFailed},
+        {{opened, sent, writeFailed}, "the device took no command", writeFailed},
+        {{opened, writeTimeout}, "the device took no data within the write time-out", writeTimeout},
+        {{openFailed}, "the device could not be opened", openFailed},
+    };
+    for (const auto& c : cases) {
+        const auto cause = decisiveCause(c.lines);
+        EXPECT_EQ(cause ? cause->words : "(none)", c.words) << c.lines.size();
+        EXPECT_EQ(cause ? cause->line : "", c.line) << c.lines.size();
+    }
+}
+
+TEST(ToolText, StatusWordsAndJson) {
+    const struct {
+        std::uint8_t status;
+        std::vector<std::string> words;
+    } cases[] = {
+        {0x00, {"ready"}},
+        {0x01, {"paper out"}},
+        {0x05, {"paper out", "cover open"}},
+        {0x3A, {"paper near end", "cutter jammed", "print head overheated", "offline"}},
+        {0xC0, {"bit 0x40", "bit 0x80"}},  // no known meaning: raw
+    };
+    for (const auto& c : cases) EXPECT_EQ(statusWords(c.status), c.words) << int(c.status);
+
+    Json doc = Json::object();
+    doc.set("ok", Json::boolean(true)).set("n", Json::number(-3)).set("none", Json::null());
+    doc.set("text", Json::text("a\"b\\c\n\x01\xE6\x89\x93"));
+    doc.set("list", Json::array().add(Json::text("x")).add(Json::object()));
+    doc.set("n", Json::number(4));  // set again: the value changes, the place stays
+    EXPECT_EQ(doc.dump(), "{\"ok\":true,\"n\":4,\"none\":null,\"text\":\"a\\\"b\\\\c\\n\\u0001\xE6\x89\x93\","
+                          "\"list\":[\"x\",{}]}");
+    EXPECT_EQ(deliveredText(12288, 27000), "delivered 12288 of 27000 bytes");
+}
+
 TEST(ToolCommandLine, GlobalOptionsGoAnywhere) {
     const ParseResult r = parseCommandLine({"info", "--records", "p", "--log", "run.log"});
     ASSERT_EQ(r.error, "");
@@ -99,7 +183,19 @@ TEST(ToolCommandLine, RejectsBadLines) {
         {{"list", "--timeout", "0"}, "--timeout needs a wait in ms 1..10000"},
         {{"list", "--timeout", "10001"}, "--timeout needs a wait in ms 1..10000"},
         {{"list", "--timeout", "5s"}, "--timeout needs a wait in ms 1..10000"},
-        {{"info", "p", "--timeout", "300"}, "--timeout belongs to the command list"},
+        {{"commands", "--timeout", "300"}, "--timeout does not apply to the command commands"},
+        {{"info", "p", "--timeout", "0"}, "--timeout needs a wait in ms 1..600000"},
+        {{"info", "p", "--timeout", "600001"}, "--timeout needs a wait in ms 1..600000"},
+        {{"info", "p", "--require"}, "--require belongs to the command list"},
+        {{"write", "p", "f", "--json"}, "--json does not apply to the command write"},
+        {{"status"}, "usage: tavrin status PATH"},
+        // Paths plainly meant as network devices that are not usable as such.
+        {{"info", "127.0.0.9"}, "network PATH 127.0.0.9 has no port"},
+        {{"info", "printer.local:9100"}, "network PATH printer.local:9100 names a host"},
+        {{"send", "localhost:9100", "CTRL_CMDGET_MODEL"}, "network PATH localhost:9100 names a host"},
+        {{"write", "127.0.0.1:0", "f"}, "the port of network PATH 127.0.0.1:0 must be 1..65535"},
+        {{"status", "127.0.0.1:70000"}, "the port of network PATH 127.0.0.1:70000 must be 1..65535"},
+        {{"info", "127.0.0.256:9100"}, "network PATH 127.0.0.256:9100 has no valid IPv4 address"},
         {{"commands", "--log"}, "--log needs a FILE"},
         {{"send", "p", "CTRL_CMDSET_USERDAT", "0g"}, "bad hex data"},
         {{"send", "p", "CTRL_CMDSET_USERDAT", longData}, "a command takes at most 255 data bytes"},
@@ -329,9 +425,12 @@ TEST_F(ToolRun, FailuresAndTheirExitCodes) {
         int code;
         std::string err;
     } cases[] = {
-        {{"info", missingDevice}, kExitFailed, "tavrin: cannot open " + missingDevice + " (see the library log)\n"},
+        {{"info", missingDevice}, kExitFailed, "tavrin: cannot open " + missingDevice + ": no device at this path\n"},
         {{"write", missingDevice, job}, kExitFailed, "tavrin: cannot open " + missingDevice},
         {{"write", missingDevice, (folder_ / "no-such-file").string()}, kExitFailed, "tavrin: cannot read "},
+        {{"write", missingDevice, folder_.string()}, kExitFailed, "tavrin: cannot read " + folder_.string() + ": it is a directory\n"},
+        {{"status", missingDevice}, kExitFailed, "tavrin: cannot open " + missingDevice + ": no device at this path\n"},
+        {{"info", "printer.local:9100"}, kExitUsage, "tavrin: network PATH printer.local:9100 names a host"},
         {{"send", missingDevice, "CTRL_CMDGET_model"}, kExitUsage, "tavrin: unknown command name CTRL_CMDGET_model"},
         {{"send", missingDevice}, kExitUsage, "tavrin: usage: tavrin send"},
         {{"--log", (folder_ / "no-such-folder" / "x.log").string(), "commands"}, kExitFailed,
@@ -449,6 +548,25 @@ TEST_F(ToolRun, ConfiguresANetworkDevice) {
         EXPECT_EQ(o.err.substr(0, r.err.size()), r.err) << r.args[2];
     }
     EXPECT_EQ(dev->configSide()->storedPacket(), stored) << "nothing written by the refused ones";
+
+    // The same as JSON documents, the keys in their documented order; a failure names its cause.
+    const std::string head = "{\"ok\":true,\"command\":\"config\",\"path\":\"" + path +
+                             "\",\"offline\":false,\"dataSource\":\"" + path + "\",\"dataRead\":true,";
+    const Outcome listJson = run({"--json", "config", path, "--timeout", "5000"});
+    EXPECT_EQ(listJson.code, kExitOk) << listJson.err;
+    EXPECT_EQ(listJson.out, head + "\"items\":[{\"name\":\"A\",\"value\":\"200\",\"details\":\"Type=1,MaxVal=255,"
+                                  "MinVal=0,Tag=0\"},{\"name\":\"B\",\"value\":\"3\",\"details\":\"Type=3,SlctCnts=4,"
+                                  "Tag=0,Datas=a;b;c;d\"},{\"name\":\"D\",\"value\":\"Z\",\"details\":\"Type=2,"
+                                  "CharNums=2,Tag=0\"}]}\n");
+    const Outcome setJson = run({"--json", "config", path, "A=201"});
+    EXPECT_EQ(setJson.code, kExitOk) << setJson.err;
+    EXPECT_EQ(setJson.out, head + "\"name\":\"A\",\"value\":\"201\"}\n");
+    const Outcome unknownJson = run({"--json", "config", path, "E=1"});
+    EXPECT_EQ(unknownJson.code, kExitFailed);
+    EXPECT_EQ(unknownJson.out, "{\"ok\":false," + head.substr(std::string("{\"ok\":true,").size()) + "\"name\":\"E\",\"exitCode\":1,\"error\":\"no configuration item E: "
+                                      "see 'tavrin config " + path + "'\",\"cause\":\"see 'tavrin config " + path +
+                                      "'\",\"logLine\":null}\n");
+    EXPECT_EQ(dev->configSide()->storedPacket()[8], 201);
 }
 
 TEST_F(ToolRun, ConfiguresOfflineFromFiles) {
@@ -492,5 +610,230 @@ TEST_F(ToolRun, ListsTheCommandNames) {
     EXPECT_EQ(rows[25].substr(0, 15), "      TAVR_DUMP");
 }
 
+// A run with its own standard input and a terminal or not on err.
+Outcome runWith(const Args& args, const std::string& input, bool terminal) {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    const int code = runTool(args, ToolStreams{in, out, err, terminal});
+    return {code, out.str(), err.str()};
+}
+
+std::string contentOf(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST_F(ToolRun, FailuresSayWhyInOneLine) {
+    // A network device that refuses every connection: the library logs the refusal at each try.
+    sim::SimDevice* dev = sim_.addNetDevice({}, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    dev->dataChannel()->refuseFor(60000);
+    dev->controlChannel()->refuseFor(60000);
+    const std::string path = toUtf8(dev->networkPath());
+    sim::SimDevice* standIn = sim_.addDevice({}, "cause");
+    ASSERT_NE(standIn, nullptr);
+    const std::string usbPath = toUtf8(standIn->controlPath());
+    const std::string job = file("job.prn", std::string(100, 'x'));
+    const struct {
+        Args args;
+        std::string err;
+    } cases[] = {
+        {{"info", path, "--timeout", "400"},
+         "tavrin: no answer to CTRL_CMDGET_MODEL from " + path + ": connection refused (library: "},
+        {{"status", path, "--timeout", "400"}, "tavrin: no answer to CTRL_CMDGET_DEVSTAT from " + path + ": connection refused"},
+        {{"send", path, "CTRL_CMDGET_DEVNO", "--timeout", "400"}, "tavrin: CTRL_CMDGET_DEVNO failed on " + path + ": connection refused"},
+        {{"--quiet", "write", path, job, "--timeout", "400"},  // quiet: no progress, the error all the same
+         "tavrin: writing to " + path + " stopped, delivered 0 of 100 bytes: connection refused"},
+        // A USB path whose command interface this build cannot open.
+        {{"info", usbPath}, "tavrin: cannot open " + usbPath + ": its command interface"},
+    };
+    for (const auto& c : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const Outcome r = run(c.args);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(r.code, kExitFailed) << c.args[0];
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;  // one line, the log only with -v
+        EXPECT_LT(took, std::chrono::milliseconds(2500)) << c.args[0];  // --timeout, not the 3 s default
+    }
+    // -v adds every library line of the run.
+    const Outcome verbose = run({"-v", "info", path, "--timeout", "300"});
+    EXPECT_GT(std::count(verbose.err.begin(), verbose.err.end(), '\n'), 3) << verbose.err;
+    EXPECT_NE(verbose.err.find("  | TID("), std::string::npos) << verbose.err;
+    // The run's log goes away with it.
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
+        EXPECT_EQ(entry.path().filename().string().rfind("tavrin-run-", 0), std::string::npos) << entry.path();
+}
+
+TEST_F(ToolRun, ABusyDeviceIsNamedSo) {
+    sim::SimDevice* standIn = sim_.addDevice({}, "busy");
+    ASSERT_NE(standIn, nullptr);
+    const std::string path = toUtf8(standIn->controlPath());
+    const auto widePath = fromUtf8(path);
+    const std::basic_string<tavrin_wchar_t> p(widePath.begin(), widePath.end());
+    _DEVOPEN_INFO info{p.c_str(), 0, 0, PORT_USBPRN, MODE_DATA};
+    const std::int32_t held = dllFunc_OpenDev(&info);  // another user of the device
+    ASSERT_GE(held, 0);
+    const Outcome r = run({"write", path, file("job.prn", "x")});
+    dllFunc_CloseDev(held);
+    EXPECT_EQ(r.code, kExitFailed);
+    const std::string busy = "tavrin: cannot open " + path + ": the device is busy";
+#ifndef _WIN32
+    EXPECT_EQ(r.err.substr(0, busy.size()), busy) << r.err;
+#else
+    EXPECT_EQ(r.err.substr(0, 21 + path.size()), "tavrin: cannot open " + path + ":") << r.err;
+#endif
+}
+
+TEST_F(ToolRun, JsonDocumentsAndExitCodes) {
+    sim::DeviceConfig config;
+    config.model = "TV-N58";
+    config.deviceStatus = 0x05;  // paper out, cover open
+    sim::SimDevice* dev = sim_.addNetDevice(config, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    const std::string path = toUtf8(dev->networkPath());
+    const struct {
+        Args args;
+        int code;
+        std::string json;  // the whole document, or its beginning when it ends in "..."
+    } cases[] = {
+        {{"--json", "info", path},
+         0,
+         "{\"ok\":true,\"command\":\"info\",\"path\":\"" + path +
+             "\",\"model\":\"TV-N58\",\"deviceNumber\":\"TV0000000001\",\"protocolVersion\":\"1.00\"}"},
+        {{"--json", "send", path, "CTRL_CMDGET_MODEL"},
+         0,
+         "{\"ok\":true,\"command\":\"send\",\"path\":\"" + path +
+             "\",\"name\":\"CTRL_CMDGET_MODEL\",\"ackCode\":0,\"data\":\"54 56 2D 4E 35 38\",\"text\":\"TV-N58\"}"},
+        {{"--json", "status", path},
+         0,
+         "{\"ok\":true,\"command\":\"status\",\"path\":\"" + path +
+             "\",\"ackCode\":0,\"raw\":\"05\",\"status\":5,\"words\":[\"paper out\",\"cover open\"]}"},
+        {{"--json", "commands"}, 0, "{\"ok\":true,\"command\":\"commands\",\"commands\":[{\"name\":\"CTRL_CMD_NOUSE\",\"code\":0},..."},
+        // Nothing answers on this port: with --require that is a failure.
+        {{"--json", "list", "--port", "9", "--timeout", "100", "--require"},
+         1,
+         "{\"ok\":false,\"command\":\"list\",\"searchPort\":9,\"network\":[],\"usb\":[],\"exitCode\":1,\"error\":\"no device "
+         "found: nothing answered the search\",\"cause\":\"nothing answered the search\",\"logLine\":null}"},
+        {{"--json", "list", "--port", "9", "--timeout", "100"},
+         0,
+         "{\"ok\":true,\"command\":\"list\",\"searchPort\":9,\"network\":[],\"usb\":[]}"},
+        {{"--json", "info", "localhost:1"}, 2, "{\"ok\":false,\"exitCode\":2,\"error\":\"network PATH localhost:1 names a host..."},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args[1] << " " << r.err;
+        ASSERT_FALSE(r.out.empty()) << c.args[1];
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;  // one document, one line
+        const bool prefix = c.json.size() > 3 && c.json.compare(c.json.size() - 3, 3, "...") == 0;
+        if (prefix) {
+            EXPECT_EQ(r.out.substr(0, c.json.size() - 3), c.json.substr(0, c.json.size() - 3));
+        } else {
+            EXPECT_EQ(r.out, c.json + "\n");
+        }
+    }
+    // The status in words; a status byte that the device does not send is shown raw.
+    EXPECT_EQ(run({"status", path}).out, "status: paper out, cover open (0x05)\n");
+    dev->model().setAnswer(0x09, sim::Answer{6, {}});
+    EXPECT_EQ(run({"status", path}).out, "status: no data, acknowledge code 0x06\n");
+    dev->model().setAnswer(0x09, sim::Answer{0, {0x40, 0x12, 0x34}});
+    EXPECT_EQ(run({"status", path}).out, "status: bit 0x40 (0x40)\nmore: 12 34\n");
+}
+
+TEST_F(ToolRun, WritesFromStandardInputWithProgressOnlyOnATerminal) {
+    sim::SimDevice* device = sim_.addDevice({}, "stdin");
+    ASSERT_NE(device, nullptr);
+    const std::string path = toUtf8(device->controlPath());
+    std::string job;
+    for (int i = 0; job.size() < 40000; ++i) job += std::string("\x1b@\r\n\x00\x10", 6) + std::to_string(i);
+    const struct {
+        Args args;
+        bool terminal;
+        bool carriageReturns;
+        std::string err;
+    } cases[] = {
+        {{"write", path, "-"}, false, false, "standard input: 100% (" + std::to_string(job.size()) + " of "},
+        {{"write", path, "-"}, true, true, "\rstandard input: 0% (0 of "},
+        {{"--quiet", "write", path, "-"}, true, false, ""},
+    };
+    for (const auto& c : cases) {
+        device->received().clear();
+        const Outcome r = runWith(c.args, job, c.terminal);
+        ASSERT_EQ(r.code, kExitOk) << r.err;
+        ASSERT_TRUE(device->received().waitForBytes(job.size(), 5000));
+        const Bytes got = device->received().bytes();
+        EXPECT_EQ(std::string(got.begin(), got.end()), job);  // byte for byte, line ends and all
+        EXPECT_EQ(r.err.find('\r') != std::string::npos, c.carriageReturns) << c.terminal;
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
+        if (c.err.empty()) {
+            EXPECT_EQ(r.err, "");
+        }
+        EXPECT_EQ(r.out, "wrote " + std::to_string(job.size()) + " bytes to " + path + "\n");
+    }
+}
+
+TEST_F(ToolRun, ASlowPrinterGetsTheWholeFileOnceAndTheSimulatorKeepsIt) {
+    // The stand-in device takes 40,000 bytes a second: single library writes take fewer bytes
+    // than they are given, and the tool goes on with the rest.
+    sim::DeviceConfig slow;
+    slow.dataRate = 40000;
+    sim::SimDevice* standIn = sim_.addDevice(slow, "slow");
+    sim::SimDevice* net = sim_.addNetDevice(slow, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(standIn, nullptr);
+    ASSERT_NE(net, nullptr);
+    std::filesystem::path failed;
+    ASSERT_TRUE(sim_.saveDataIn(folder_ / "saved", failed)) << failed;
+    std::string job;
+    for (int line = 0; job.size() < 60000; ++line) job += "line " + std::to_string(line) + "\n";
+    const std::string jobFile = file("slow.txt", job);
+    const std::string logFile = (folder_ / "slow.log").string();
+
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome r = run({"--log", logFile, "write", toUtf8(standIn->controlPath()), jobFile});
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    ASSERT_TRUE(standIn->received().waitForBytes(job.size(), 10000));
+    const Bytes got = standIn->received().bytes();
+    EXPECT_EQ(std::string(got.begin(), got.end()), job);
+    EXPECT_GT(took, std::chrono::milliseconds(600));  // it was slow: 1.5 s at the rate, less the buffers
+    const Outcome viaNet = run({"write", toUtf8(net->networkPath()), jobFile});
+    ASSERT_EQ(viaNet.code, kExitOk) << viaNet.err;
+    ASSERT_TRUE(net->receivedData().waitForBytes(job.size(), 10000));
+
+    // What each device received is in its file, as it arrived.
+    EXPECT_EQ(contentOf(folder_ / "saved" / "device-0.prn"), job);
+    EXPECT_EQ(contentOf(folder_ / "saved" / "device-1.prn"), job);
+    const std::string count = std::to_string(job.size());
+    EXPECT_EQ(sim_.summary(), "device 0 received 0 command packets and " + count +
+                                  " bytes of raw data\ndevice 1 received 0 command packets and " + count +
+                                  " bytes of raw data\n");
+}
+
+TEST_F(ToolRun, ControlCommandsChangeTheDeviceTheToolSees) {
+    sim::SimDevice* dev = sim_.addNetDevice({}, {{127, 0, 0, 1}, 0});
+    ASSERT_NE(dev, nullptr);
+    const std::string path = toUtf8(dev->networkPath());
+    const struct {
+        std::string control;
+        Args args;
+        int code;
+        std::string out, err;
+    } steps[] = {
+        {"status 0 paper-out", {"status", path}, 0, "status: paper out (0x01)\n", ""},
+        {"status 0 ready", {"status", path}, 0, "status: ready (0x00)\n", ""},
+        {"answer 0 0x01=text:TV-X1", {"info", path}, 0, "model: TV-X1\ndevice number: TV0000000001\nprotocol version: 1.00\n", ""},
+        {"answer 0 0x01=off", {"send", path, "CTRL_CMDGET_MODEL"}, 0, "ack 0x00\n6 byte(s):\n54 56 2D 50 38 30\ntext: TV-P80\n", ""},
+        {"silent 0 on", {"info", path, "--timeout", "300"}, 1, "", "tavrin: no answer to CTRL_CMDGET_MODEL from " + path + ": no answer from the device"},
+        {"silent 0 off", {"status", path}, 0, "status: ready (0x00)\n", ""},
+    };
+    for (const auto& s : steps) {
+        const sim::ControlReply reply = sim::runControl(sim_, s.control);
+        ASSERT_TRUE(reply.ok) << s.control << ": " << reply.text;
+        const Outcome r = run(s.args);
+        EXPECT_EQ(r.code, s.code) << s.control << ": " << r.err;
+        EXPECT_EQ(r.out, s.out) << s.control;
+        EXPECT_EQ(r.err.substr(0, s.err.size()), s.err) << s.control;
+    }
+}
 }  // namespace
 }  // namespace tavrin::cli

@@ -12,14 +12,17 @@ const char kUsage[] =
     "usage: tavrin [OPTIONS] COMMAND [ARGUMENTS]\n"
     "\n"
     "Commands:\n"
-    "  list [--port N] [--timeout MS]\n"
+    "  list [--port N] [--timeout MS] [--require]\n"
     "                           search the network for devices (UDP port N, default 9000)\n"
     "                           and list their paths, then the USB printer interfaces; the\n"
-    "                           search ends MS ms (1..10000) after the last answer\n"
+    "                           search ends MS ms (1..10000) after the last answer; with\n"
+    "                           --require finding nothing is a failure (exit code 1)\n"
     "  info PATH                print the device's model, device number and protocol version\n"
     "  send PATH NAME [HEX...]  send the command NAME with the data bytes HEX; print the\n"
     "                           acknowledge code and the answer in hex (and as text)\n"
-    "  write PATH FILE          write FILE as raw data to the device's data port\n"
+    "  write PATH FILE          write FILE (- for standard input) as raw data to the device's\n"
+    "                           data port\n"
+    "  status PATH              print the device's status (CTRL_CMDGET_DEVSTAT) in words\n"
     "  commands                 list the command names and their codes\n"
     "  config PATH [NAME=VALUE] list the device's configuration items and their values,\n"
     "                           or set the item NAME to VALUE on the device; a PATH that\n"
@@ -27,22 +30,31 @@ const char kUsage[] =
     "                           come from and go to devCfg.dat in the user data folder\n"
     "\n"
     "Options:\n"
+    "  --timeout MS list: the search's wait after the last answer (1..10000); info, send,\n"
+    "               write, status, config: how long a network device may take to come up\n"
+    "               and take a command or data (1..600000, default 3000)\n"
+    "  --json       list, info, send, status, commands, config: one JSON document on\n"
+    "               standard output\n"
+    "  --quiet, -q  no progress and no summaries, only errors\n"
+    "  -v           on failure, print every library log line of the run\n"
     "  --log FILE   write the library log to FILE during the run\n"
     "  --records    print the library's log records at the end\n"
     "  --help       show this text and exit\n"
     "  --version    print the version and exit\n"
     "\n"
     "PATH \"a.b.c.d:port\" is a network device: raw data on that TCP port, commands on\n"
-    "port + 100. Any other PATH is a USB printer interface.\n"
+    "port + 100 (an IPv4 address: host names are not looked up). Any other PATH is a USB\n"
+    "printer interface.\n"
     "HEX is bytes as pairs of hexadecimal digits: 01 02 ff, 0102ff or 0x01. A command\n"
     "takes at most 255 data bytes; TAVR_DUMP writes its data unframed and reads once.\n"
     "The search waits 2 seconds after the last answer (DiscoveryTimeout in DevDllCfg.ini,\n"
     "or --timeout) and goes to the address that the library's settings name\n"
     "(DiscoveryAddress in DevDllCfg.ini).\n"
-    "A network device is given 3 seconds to take a command or data, since its\n"
-    "connection is made in the background after the open.\n"
+    "A failure is explained in one line with the cause the library logged; the tool keeps\n"
+    "the library log of the run in a temporary file of its own when no log is open.\n"
     "\n"
-    "Exit codes: 0 success, 1 device or I/O failure, 2 usage error.\n";
+    "Exit codes: 0 success, 1 device or I/O failure (list --require: nothing found),\n"
+    "2 usage error.\n";
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -88,38 +100,50 @@ Bytes withoutTrailingZeros(const Bytes& bytes) {
 
 bool printable(std::uint8_t b) { return b >= 0x20 && b < 0x7F; }
 
-std::optional<Command> commandNamed(std::string_view word) {
-    if (word == "list") return Command::List;
-    if (word == "info") return Command::Info;
-    if (word == "send") return Command::Send;
-    if (word == "write") return Command::Write;
-    if (word == "commands") return Command::Commands;
-    if (word == "config") return Command::Config;
-    return std::nullopt;
-}
-
-// The arguments each command takes besides its name: at least, at most.
-struct Arity {
-    std::size_t least, most;
-    const char* form;
+// What a command takes besides its arguments.
+enum : unsigned {
+    kTakesSearch = 1u << 0,   // --port, --require
+    kTakesTimeout = 1u << 1,  // --timeout
+    kTakesJson = 1u << 2,     // --json
 };
 
-Arity arityOf(Command c) {
-    switch (c) {
-    case Command::List: return {0, 0, "list [--port N]"};
-    case Command::Info: return {1, 1, "info PATH"};
-    case Command::Send: return {2, SIZE_MAX, "send PATH NAME [HEX...]"};
-    case Command::Write: return {2, 2, "write PATH FILE"};
-    case Command::Commands: return {0, 0, "commands"};
-    case Command::Config: return {1, 2, "config PATH [NAME=VALUE]"};
-    case Command::None: break;
-    }
-    return {0, 0, ""};
+// The command table: the command's word, its arguments (at least, at most), its usage form and
+// the options it takes. A new command is a new row here and a run in tool.cpp.
+struct CommandSpec {
+    const char* word;
+    Command command;
+    std::size_t least, most;
+    const char* form;
+    unsigned takes;
+};
+
+const CommandSpec kCommands[] = {
+    {"list", Command::List, 0, 0, "list [--port N] [--timeout MS] [--require]", kTakesSearch | kTakesTimeout | kTakesJson},
+    {"info", Command::Info, 1, 1, "info PATH", kTakesTimeout | kTakesJson},
+    {"send", Command::Send, 2, SIZE_MAX, "send PATH NAME [HEX...]", kTakesTimeout | kTakesJson},
+    {"write", Command::Write, 2, 2, "write PATH FILE", kTakesTimeout},
+    {"commands", Command::Commands, 0, 0, "commands", kTakesJson},
+    {"status", Command::Status, 1, 1, "status PATH", kTakesTimeout | kTakesJson},
+    {"config", Command::Config, 1, 2, "config PATH [NAME=VALUE]", kTakesTimeout | kTakesJson},
+};
+
+const CommandSpec* commandNamed(std::string_view word) {
+    for (const CommandSpec& spec : kCommands)
+        if (word == spec.word) return &spec;
+    return nullptr;
 }
+
+// The options given that only some commands take, in the order first given.
+struct GivenOptions {
+    std::string search;                      // "--port" or "--require"
+    std::optional<unsigned long> timeoutMs;  // --timeout, checked against the command
+    bool timeout = false;
+    bool json = false;
+};
 
 // Takes the options out of args; the rest, in order, into words. An empty text when all is well.
 std::string readOptions(const std::vector<std::string>& args, Invocation& inv, std::vector<std::string>& words,
-                        std::string& listOption) {
+                        GivenOptions& given) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -141,6 +165,16 @@ std::string readOptions(const std::vector<std::string>& args, Invocation& inv, s
             inv.version = true;
         } else if (arg == "--records") {
             inv.records = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            inv.quiet = true;
+        } else if (arg == "-v" || arg == "--verbose") {
+            inv.verbose = true;
+        } else if (arg == "--json") {
+            inv.json = true;
+            given.json = true;
+        } else if (arg == "--require") {
+            inv.require = true;
+            if (given.search.empty()) given.search = "--require";
         } else if (startsWith(arg, "--log")) {
             const auto file = value("--log");
             if (!file || file->empty()) return "--log needs a FILE";
@@ -150,13 +184,13 @@ std::string readOptions(const std::vector<std::string>& args, Invocation& inv, s
             const auto port = text ? decimal(*text, 5) : std::nullopt;
             if (!port || *port == 0 || *port > 65535) return "--port needs a UDP port 1..65535";
             inv.searchPort = static_cast<std::uint16_t>(*port);
-            if (listOption.empty()) listOption = "--port";
+            if (given.search.empty()) given.search = "--port";
         } else if (startsWith(arg, "--timeout")) {
             const auto text = value("--timeout");
-            const auto ms = text ? decimal(*text, 5) : std::nullopt;
-            if (!ms || *ms == 0 || *ms > 10000) return "--timeout needs a wait in ms 1..10000";
-            inv.searchTimeoutMs = static_cast<std::uint32_t>(*ms);
-            if (listOption.empty()) listOption = "--timeout";
+            const auto ms = text ? decimal(*text, 6) : std::nullopt;
+            // Its range depends on the command, which may come later on the line.
+            given.timeout = true;
+            given.timeoutMs = ms && *ms != 0 ? ms : std::optional<unsigned long>(0);
         } else {
             return "unknown option " + arg;
         }
@@ -172,8 +206,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     ParseResult r;
     Invocation& inv = r.invocation;
     std::vector<std::string> words;
-    std::string listOption;  // the first option given that only the command list takes
-    r.error = readOptions(args, inv, words, listOption);
+    GivenOptions given;
+    r.error = readOptions(args, inv, words, given);
     if (inv.help || inv.version) {
         r.error.clear();
         return r;
@@ -183,25 +217,41 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
         r.error = "no command given";
         return r;
     }
-    const auto command = commandNamed(words[0]);
-    if (!command) {
+    const CommandSpec* spec = commandNamed(words[0]);
+    if (spec == nullptr) {
         r.error = "unknown command " + words[0];
         return r;
     }
-    inv.command = *command;
-    const Arity arity = arityOf(inv.command);
-    const std::size_t given = words.size() - 1;
-    if (given < arity.least || given > arity.most) {
-        r.error = std::string("usage: tavrin ") + arity.form;
+    inv.command = spec->command;
+    const std::size_t count = words.size() - 1;
+    if (count < spec->least || count > spec->most) {
+        r.error = std::string("usage: tavrin ") + spec->form;
         return r;
     }
-    if (!listOption.empty() && inv.command != Command::List) {
-        r.error = listOption + " belongs to the command list";
+    if (!given.search.empty() && (spec->takes & kTakesSearch) == 0) {
+        r.error = given.search + " belongs to the command list";
         return r;
     }
-    if (given >= 1) inv.path = words[1];
+    if (given.timeout) {
+        if ((spec->takes & kTakesTimeout) == 0) {
+            r.error = std::string("--timeout does not apply to the command ") + spec->word;
+            return r;
+        }
+        const unsigned long most = inv.command == Command::List ? kMaxSearchTimeoutMs : kMaxDeviceTimeoutMs;
+        if (*given.timeoutMs == 0 || *given.timeoutMs > most) {
+            r.error = "--timeout needs a wait in ms 1.." + std::to_string(most);
+            return r;
+        }
+        if (inv.command == Command::List) inv.searchTimeoutMs = static_cast<std::uint32_t>(*given.timeoutMs);
+        else inv.deviceTimeoutMs = static_cast<std::uint32_t>(*given.timeoutMs);
+    }
+    if (given.json && (spec->takes & kTakesJson) == 0) {
+        r.error = std::string("--json does not apply to the command ") + spec->word;
+        return r;
+    }
+    if (count >= 1) inv.path = words[1];
     if (inv.command == Command::Write) inv.file = words[2];
-    if (inv.command == Command::Config && given == 2) {
+    if (inv.command == Command::Config && count == 2) {
         const std::size_t eq = words[2].find('=');
         if (eq == std::string::npos || eq == 0) {
             r.error = "config: write the setting as NAME=VALUE";
@@ -219,6 +269,12 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     for (const auto& [text, what] : named) {
         if (!utf::isWellFormed(*text)) {
             r.error = std::string(what) + " is not valid UTF-8";
+            return r;
+        }
+    }
+    if (!inv.path.empty()) {
+        if (const auto mistake = networkPathMistake(inv.path)) {
+            r.error = *mistake;
             return r;
         }
     }
@@ -353,6 +409,219 @@ std::vector<std::u16string> splitPathList(const char16_t* list, std::size_t coun
         at = end + 1;
     }
     return paths;
+}
+
+}  // namespace tavrin::cli
+
+namespace tavrin::cli {
+namespace {
+
+bool isDottedQuad(std::string_view address) {
+    for (int part = 0; part < 4; ++part) {
+        const std::size_t dot = part < 3 ? address.find('.') : address.size();
+        if (dot == std::string_view::npos) return false;
+        const auto byte = decimal(address.substr(0, dot), 3);
+        if (!byte || *byte > 255) return false;
+        address.remove_prefix(part < 3 ? dot + 1 : dot);
+    }
+    return true;
+}
+
+bool allOf(std::string_view text, bool (*test)(char)) {
+    for (char c : text)
+        if (!test(c)) return false;
+    return !text.empty();
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigitOrDot(char c) { return isDigit(c) || c == '.'; }
+bool isHostChar(char c) {
+    return isDigitOrDot(c) || c == '-' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The numbers in "... error = N" of the library's connection lines, Windows and POSIX codes.
+struct ErrorMeaning {
+    long code;
+    const char* words;
+};
+const ErrorMeaning kConnectionErrors[] = {
+    {10061, "connection refused"},        {111, "connection refused"},
+    {10060, "connection timed out"},      {110, "connection timed out"},
+    {10065, "no route to host"},          {113, "no route to host"},
+    {10051, "network unreachable"},       {101, "network unreachable"},
+    {10054, "connection reset by the device"}, {104, "connection reset by the device"},
+    {10049, "address not available"},     {99, "address not available"},
+};
+
+std::optional<long> errorNumber(std::string_view line) {
+    const std::string_view key = "error = ";
+    const std::size_t at = line.find(key);
+    if (at == std::string_view::npos) return std::nullopt;
+    std::string_view rest = line.substr(at + key.size());
+    std::size_t n = 0;
+    while (n < rest.size() && isDigit(rest[n])) ++n;
+    const auto value = decimal(rest.substr(0, n), 9);
+    if (!value) return std::nullopt;
+    return static_cast<long>(*value);
+}
+
+// Lines that explain a failure, most telling first: a rule's line found anywhere among the lines
+// beats the lines of every later rule (the refused connection explains the failed writes that
+// follow it). Texts without ideographs are matched wherever the log is; the others where the log
+// is UTF-8 (POSIX), since elsewhere it is in the system's ANSI code page.
+struct LineRule {
+    const char* contains;
+    const char* words;
+    const char* alsoContains = nullptr;
+};
+const LineRule kLineRules[] = {
+    {"syncIOAccess write timeout", "the device took no data within the write time-out"},
+    {"\xE8\xAF\xBB \xE6\x95\xB0 \xE6\x8D\xAE \xE5\xA4\xB1 \xE8\xB4\xA5", "no answer from the device"},  // read failed
+    {"\xE5\x86\x99 \xE6\x95\xB0 \xE6\x8D\xAE \xE5\xA4\xB1 \xE8\xB4\xA5", "the device took no command"},  // write failed
+    {"\xE6\x95\xB0 \xE6\x8D\xAE \xE7\xBC\x93 \xE5\x86\xB2 \xE5\xA4\xAA \xE5\xB0\x8F", "the answer was too long for the tool"},
+    {"\xE6\x97\xA0 \xE6\x95\x88 \xE7\x9A\x84 \xE5\x91\xBD \xE4\xBB\xA4 \xE7\xA0\x81", "the library does not know the command name"},
+    {"\xE6\x89\x93 \xE5\xBC\x80", "the device could not be opened", "\xE5\xA4\xB1 \xE8\xB4\xA5"},  // open ... failed
+};
+
+}  // namespace
+
+std::optional<std::string> networkPathMistake(std::string_view path) {
+    if (isNetworkPath(path)) return std::nullopt;
+    const std::size_t colon = path.find(':');
+    if (colon == std::string_view::npos) {
+        if (isDottedQuad(path))
+            return "network PATH " + std::string(path) + " has no port: write it a.b.c.d:PORT";
+        return std::nullopt;
+    }
+    const std::string_view host = path.substr(0, colon), port = path.substr(colon + 1);
+    if (!allOf(host, isHostChar) || (!port.empty() && !allOf(port, isDigit))) return std::nullopt;
+    if (isDottedQuad(host)) return "the port of network PATH " + std::string(path) + " must be 1..65535";
+    if (allOf(host, isDigitOrDot)) return "network PATH " + std::string(path) + " has no valid IPv4 address";
+    if (port.empty()) return std::nullopt;  // "COM3:" and the like are not meant as network paths
+    return "network PATH " + std::string(path) +
+           " names a host: host names are not looked up, give the device's IPv4 address (a.b.c.d:PORT)";
+}
+
+std::optional<LogCause> decisiveCause(const std::vector<std::string>& lines) {
+    std::optional<LogCause> connection;
+    for (const std::string& line : lines) {
+        const auto number = errorNumber(line);
+        if (!number || *number == 0) continue;
+        for (const ErrorMeaning& m : kConnectionErrors)
+            if (m.code == *number) connection = LogCause{m.words, line};
+    }
+    if (connection) return connection;
+    for (const LineRule& rule : kLineRules) {
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it)
+            if (it->find(rule.contains) != std::string::npos &&
+                (rule.alsoContains == nullptr || it->find(rule.alsoContains) != std::string::npos))
+                return LogCause{rule.words, *it};
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> causeTexts() {
+    std::vector<std::string> texts;
+    for (const LineRule& rule : kLineRules) {
+        bool ascii = true;
+        for (unsigned char c : std::string_view(rule.contains)) ascii = ascii && c < 0x80;
+        if (ascii) continue;
+        texts.push_back(rule.contains);
+        if (rule.alsoContains != nullptr) texts.push_back(rule.alsoContains);
+    }
+    texts.push_back("\xE6\x8E\xA7 \xE5\x88\xB6 \xE5\x8F\xA3");  // control port
+    return texts;
+}
+
+std::vector<std::string> statusWords(std::uint8_t status) {
+    static const char* const kBits[8] = {"paper out", "paper near end", "cover open", "cutter jammed",
+                                         "print head overheated", "offline", nullptr, nullptr};
+    std::vector<std::string> words;
+    if (status == 0) return {"ready"};
+    for (unsigned bit = 0; bit < 8; ++bit) {
+        if ((status & (1u << bit)) == 0) continue;
+        if (kBits[bit] != nullptr) {
+            words.push_back(kBits[bit]);
+        } else {
+            char raw[16];
+            std::snprintf(raw, sizeof raw, "bit 0x%02X", 1u << bit);
+            words.push_back(raw);
+        }
+    }
+    return words;
+}
+
+std::string deliveredText(std::uint64_t done, std::uint64_t total) {
+    return "delivered " + std::to_string(done) + " of " + std::to_string(total) + " bytes";
+}
+
+Json Json::text(std::string_view utf8) {
+    Json j(Kind::Scalar);
+    j.scalar_ = "\"";
+    for (unsigned char c : utf8) {
+        switch (c) {
+        case '"': j.scalar_ += "\\\""; break;
+        case '\\': j.scalar_ += "\\\\"; break;
+        case '\n': j.scalar_ += "\\n"; break;
+        case '\r': j.scalar_ += "\\r"; break;
+        case '\t': j.scalar_ += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04X", c);
+                j.scalar_ += escape;
+            } else {
+                j.scalar_ += static_cast<char>(c);
+            }
+        }
+    }
+    j.scalar_ += "\"";
+    return j;
+}
+
+Json Json::number(long long value) {
+    Json j(Kind::Scalar);
+    j.scalar_ = std::to_string(value);
+    return j;
+}
+
+Json Json::boolean(bool value) {
+    Json j(Kind::Scalar);
+    j.scalar_ = value ? "true" : "false";
+    return j;
+}
+
+Json& Json::set(const std::string& key, Json value) {
+    for (auto& member : members_) {
+        if (member.first == key) {
+            member.second = std::move(value);
+            return *this;
+        }
+    }
+    members_.emplace_back(key, std::move(value));
+    return *this;
+}
+
+Json& Json::add(Json value) {
+    members_.emplace_back(std::string(), std::move(value));
+    return *this;
+}
+
+std::string Json::dump() const {
+    switch (kind_) {
+    case Kind::Null: return "null";
+    case Kind::Scalar: return scalar_;
+    case Kind::Object:
+    case Kind::Array: break;
+    }
+    const bool object = kind_ == Kind::Object;
+    std::string out = object ? "{" : "[";
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+        if (i != 0) out += ",";
+        if (object) out += Json::text(members_[i].first).dump() + ":";
+        out += members_[i].second.dump();
+    }
+    return out + (object ? "}" : "]");
 }
 
 }  // namespace tavrin::cli

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tavrin::cli {
@@ -24,7 +25,14 @@ inline constexpr std::string_view kRawCommand = "TAVR_DUMP";
 // A framed command carries at most this many data bytes.
 inline constexpr std::size_t kMaxCommandData = 255;
 
-enum class Command { None, List, Info, Send, Write, Commands, Config };
+// The commands, one row each in the command table of cli.cpp (word, arguments, options taken).
+enum class Command { None, List, Info, Send, Write, Commands, Status, Config };
+
+// How long a network device may take to come up (its connections are made in the background
+// after the open) when --timeout does not say.
+inline constexpr std::uint32_t kDefaultDeviceTimeoutMs = 3000;
+inline constexpr std::uint32_t kMaxSearchTimeoutMs = 10000;
+inline constexpr std::uint32_t kMaxDeviceTimeoutMs = 600000;
 
 struct Invocation {
     Command command = Command::None;
@@ -37,9 +45,15 @@ struct Invocation {
     std::string path;                // info, send, write, config
     std::string name;                // send: the command name; config: the item to set
     Bytes data;                      // send: the command's data
-    std::string file;                // write: the file to send
+    std::string file;                // write: the file to send ("-": standard input)
     bool assign = false;             // config: NAME=VALUE given
     std::string value;               // config: the value to set
+    bool quiet = false;              // no progress, no summaries; errors only
+    bool verbose = false;            // -v: every library log line of a failed run
+    bool json = false;               // one JSON document on standard output
+    bool require = false;            // list: finding nothing is a failure
+    // info, send, write, status: how long a network device may take to come up (--timeout).
+    std::uint32_t deviceTimeoutMs = kDefaultDeviceTimeoutMs;
 };
 
 struct ParseResult {
@@ -60,6 +74,54 @@ bool isNetworkPath(std::string_view path);
 // A USB HID interface path: one that ends with the HID interface class, in any case. Other
 // paths that are no network paths are USB printer interface paths.
 bool isHidPath(std::string_view path);
+
+// What is wrong with a PATH that was plainly meant as a network device but is not one (an
+// address without its port, a host name, a port out of range); nothing for any other PATH.
+std::optional<std::string> networkPathMistake(std::string_view path);
+
+// The cause of a failure as the library's log lines of the run tell it: the decisive line and
+// its meaning in words ("connection refused"). Nothing when no line explains it.
+struct LogCause {
+    std::string words;
+    std::string line;
+};
+std::optional<LogCause> decisiveCause(const std::vector<std::string>& lines);
+// The texts (UTF-8) that decisiveCause and the tool look for in the library's lines. The log file
+// holds them in the system's ANSI code page: the tool learns their bytes there by logging them
+// once, and reads the lines back with those bytes turned into these texts.
+std::vector<std::string> causeTexts();
+
+// The device status byte (the answer to CTRL_CMDGET_DEVSTAT) in words: "ready" for 0, else one
+// word group per bit that is set, "bit 0xNN" for a bit without a known meaning.
+std::vector<std::string> statusWords(std::uint8_t status);
+
+// "delivered 12288 of 27000 bytes".
+std::string deliveredText(std::uint64_t done, std::uint64_t total);
+
+// A JSON value built up in order and written as one line (keys keep the order they were set in).
+class Json {
+public:
+    static Json object() { return Json(Kind::Object); }
+    static Json array() { return Json(Kind::Array); }
+    static Json text(std::string_view utf8);
+    static Json number(long long value);
+    static Json boolean(bool value);
+    static Json null() { return Json(Kind::Null); }
+    Json() : Json(Kind::Null) {}
+
+    // Object: sets key (replacing an earlier value of it). Array: appends.
+    Json& set(const std::string& key, Json value);
+    Json& add(Json value);
+    bool isObject() const { return kind_ == Kind::Object; }
+    std::string dump() const;
+
+private:
+    enum class Kind { Null, Scalar, Object, Array };
+    explicit Json(Kind kind) : kind_(kind) {}
+    Kind kind_;
+    std::string scalar_;  // already written as JSON
+    std::vector<std::pair<std::string, Json>> members_;  // keys empty in an array
+};
 // A configuration description file rather than a device: a PATH ending in ".xml" (any case).
 bool isDescriptionFile(std::string_view path);
 // The item name of a configuration description line: the value of its "Name=" field.

@@ -3,9 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
 #include "tool.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return tavrin::cli::runTool(args, std::cout, std::cerr);
+    tavrin::platform::setBinaryInput();  // write FILE "-" sends standard input byte for byte
+    const tavrin::cli::ToolStreams streams{std::cin, std::cout, std::cerr,
+                                           tavrin::platform::isTerminal(tavrin::platform::StdStream::Err)};
+    return tavrin::cli::runTool(args, streams);
 }

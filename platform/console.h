@@ -1,0 +1,32 @@
+// The program's own standard streams and stop requests, for the command-line tool and the
+// simulator: whether a stream is a terminal, binary standard input, a wait for input with a
+// time-out, and the stop that the user asks for with Ctrl+C or a termination signal.
+// Portable declarations only: posix/console_posix.cpp and win32/console_win32.cpp implement them.
+#pragma once
+
+#include <cstddef>
+
+namespace tavrin::platform {
+
+enum class StdStream { In, Out, Err };
+
+// Whether the stream goes to (or comes from) a terminal or console window, not a file or pipe.
+bool isTerminal(StdStream stream);
+
+// Standard input reads bytes unchanged (no line-end translation on Windows).
+void setBinaryInput();
+
+enum class InputWait { Ready, TimedOut, Ended };
+// Waits up to timeoutMs for standard input to have something to read (or to have ended). A read
+// of standard input after Ready does not block for long.
+InputWait waitForInput(int timeoutMs);
+// One read of standard input; the bytes read, 0 at its end, -1 on failure.
+long readInput(void* buffer, std::size_t length);
+
+// From now on, SIGINT and SIGTERM (Windows: Ctrl+C, Ctrl+Break, the console window closing)
+// no longer end the process: they set the stop request instead.
+void catchStopRequests();
+// Whether a stop has been requested since catchStopRequests().
+bool stopRequested();
+
+}  // namespace tavrin::platform
