@@ -713,11 +713,11 @@ TEST_F(ToolRun, JsonDocumentsAndExitCodes) {
         // Nothing answers on this port: with --require that is a failure.
         {{"--json", "list", "--port", "9", "--timeout", "100", "--require"},
          1,
-         "{\"ok\":false,\"command\":\"list\",\"searchPort\":9,\"network\":[],\"usb\":[],\"exitCode\":1,\"error\":\"no device "
+         "{\"ok\":false,\"command\":\"list\",\"searchPort\":9,\"network\":[],\"usb\":[],\"hid\":[],\"exitCode\":1,\"error\":\"no device "
          "found: nothing answered the search\",\"cause\":\"nothing answered the search\",\"logLine\":null}"},
         {{"--json", "list", "--port", "9", "--timeout", "100"},
          0,
-         "{\"ok\":true,\"command\":\"list\",\"searchPort\":9,\"network\":[],\"usb\":[]}"},
+         "{\"ok\":true,\"command\":\"list\",\"searchPort\":9,\"network\":[],\"usb\":[],\"hid\":[]}"},
         {{"--json", "info", "localhost:1"}, 2, "{\"ok\":false,\"exitCode\":2,\"error\":\"network PATH localhost:1 names a host..."},
     };
     for (const auto& c : cases) {
