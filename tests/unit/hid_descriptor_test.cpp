@@ -1,6 +1,6 @@
 // The HID report descriptor parser of the hidraw backend, on descriptors as devices state them
-// (the boot keyboard and mouse of the HID specification, vendor-defined printer interfaces) and on
-// broken ones.
+// (the boot keyboard and mouse examples of the USB HID class documents, vendor-defined printer
+// interfaces) and on broken ones.
 #include "platform/posix/hid_descriptor.h"
 
 #include <gtest/gtest.h>
