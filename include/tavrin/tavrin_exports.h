@@ -27,10 +27,12 @@
 
 /* dllFunc_EnumDevPath: device paths of a port type into buffer: each path with its terminator,
  * then an empty string. *size is the buffer's capacity in characters on entry and the
- * characters needed on return. For PORT_NET_* (and 0x400) vid is the UDP port of the search (an
- * answer is awaited until 2000 ms pass without one) and the paths are "a.b.c.d:port"; this
- * build lists no USB device. Returns the number of paths written; a failed search logs the
- * socket call that failed. */
+ * characters needed on return. For PORT_NET_* (and 0x400) vid is the UDP port of the search and
+ * pid the wait after the last valid answer in ms (0: the setting DiscoveryTimeout, 2000 by
+ * default; the whole search ends 10 s after its request at the latest), and the paths are
+ * "a.b.c.d:port". For PORT_USBPRN and PORT_HID the attached interfaces are listed, filtered by vid
+ * and pid (0 for either: the settings UsbVID / UsbPID; 0 there too: no filter). Returns the number
+ * of paths written; a failed search logs the socket call that failed. */
 TAVRIN_FUNCTION(EnumDevPath, 20, uint32_t,
                 (uint16_t portType, tavrin_wchar_t* buffer, uint32_t* size, uint32_t vid, uint32_t pid))
 
