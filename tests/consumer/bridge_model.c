@@ -1,9 +1,25 @@
 /* bridge_model.c: a C user of the bridge TavrinDll: opens the network device at PATH, prints its
  * model and the number of command names, closes it.
  * usage: bridge_model a.b.c.d:port */
+#ifndef _WIN32
+#define _POSIX_C_SOURCE 200809L /* nanosleep */
+#endif
 #include <stdio.h>
 #include <string.h>
 #include <tavrin/bridge.h>
+
+#ifdef _WIN32
+#include <windows.h>
+static void pause_ms(unsigned ms) { Sleep(ms); }
+#else
+#include <time.h>
+static void pause_ms(unsigned ms) {
+    struct timespec t;
+    t.tv_sec = ms / 1000;
+    t.tv_nsec = (long)(ms % 1000) * 1000000L;
+    nanosleep(&t, NULL);
+}
+#endif
 
 int main(int argc, char** argv) {
     tavrin_wchar_t path[64];
@@ -30,10 +46,11 @@ int main(int argc, char** argv) {
         fprintf(stderr, "DEOpenDev: 0x%08lx\n", (unsigned long)rc);
         return 1;
     }
-    /* The control channel may take a moment to connect: a few tries. */
+    /* The connections are made in the background: give them up to 5 seconds. */
     for (i = 0; i < 50; ++i) {
         rc = DEGetDevType(device, model, (int32_t)sizeof model);
         if (rc == DE_OK) break;
+        pause_ms(100);
     }
     if (rc == DE_OK) printf("model: %s\n", model);
     else fprintf(stderr, "DEGetDevType: 0x%08lx\n", (unsigned long)rc);
