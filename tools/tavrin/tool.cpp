@@ -408,8 +408,9 @@ int runList(Run& run) {
                 std::to_string(inv.searchPort) + ", " + std::to_string(usb.size()) + " USB printer interface(s) and " +
                 std::to_string(hid.size()) + " HID interface(s) found");
     note("listed " + std::to_string(network.size() + usb.size() + hid.size()) + " device path(s)");
-    if (inv.require && network.empty() && usb.empty() && hid.empty())
-        return run.fail("no device found", "nothing answered the search");
+    // Printers are what --require asks for: network devices and USB printer interfaces. HID
+    // interfaces are listed as well, but every system has some (keyboards, mice) that are none.
+    if (inv.require && network.empty() && usb.empty()) return run.fail("no device found", "nothing answered the search");
     return kExitOk;
 }
 
