@@ -198,6 +198,18 @@ std::string readOptions(const std::vector<std::string>& args, Invocation& inv, s
     return {};
 }
 
+// Four decimal fields of 0..255 joined by dots, nothing else.
+bool isDottedQuad(std::string_view address) {
+    for (int part = 0; part < 4; ++part) {
+        const std::size_t dot = part < 3 ? address.find('.') : address.size();
+        if (dot == std::string_view::npos) return false;
+        const auto byte = decimal(address.substr(0, dot), 3);
+        if (!byte || *byte > 255) return false;
+        address.remove_prefix(part < 3 ? dot + 1 : dot);
+    }
+    return true;
+}
+
 }  // namespace
 
 const char* usageText() { return kUsage; }
@@ -331,15 +343,7 @@ bool isNetworkPath(std::string_view path) {
     if (colon == std::string_view::npos) return false;
     const auto port = decimal(path.substr(colon + 1), 5);
     if (!port || *port == 0 || *port > 65535) return false;
-    std::string_view address = path.substr(0, colon);
-    for (int part = 0; part < 4; ++part) {
-        const std::size_t dot = part < 3 ? address.find('.') : address.size();
-        if (dot == std::string_view::npos) return false;
-        const auto byte = decimal(address.substr(0, dot), 3);
-        if (!byte || *byte > 255) return false;
-        address.remove_prefix(part < 3 ? dot + 1 : dot);
-    }
-    return true;
+    return isDottedQuad(path.substr(0, colon));
 }
 
 bool isDescriptionFile(std::string_view path) {
@@ -415,17 +419,6 @@ std::vector<std::u16string> splitPathList(const char16_t* list, std::size_t coun
 
 namespace tavrin::cli {
 namespace {
-
-bool isDottedQuad(std::string_view address) {
-    for (int part = 0; part < 4; ++part) {
-        const std::size_t dot = part < 3 ? address.find('.') : address.size();
-        if (dot == std::string_view::npos) return false;
-        const auto byte = decimal(address.substr(0, dot), 3);
-        if (!byte || *byte > 255) return false;
-        address.remove_prefix(part < 3 ? dot + 1 : dot);
-    }
-    return true;
-}
 
 bool allOf(std::string_view text, bool (*test)(char)) {
     for (char c : text)
