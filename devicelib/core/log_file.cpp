@@ -184,6 +184,8 @@ const char16_t* CLogFile::getLogRecord(std::uint32_t* count, std::int32_t reset)
     }
     if (count != nullptr) *count = n;
     if (reset != 0) {
+        record_ = record_ == recordBuffers_[0] ? recordBuffers_[1] : recordBuffers_[0];
+        record_[0] = 0;
         recordWrite_ = 0;
         recordRead_ = 0;
     }

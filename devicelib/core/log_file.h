@@ -66,6 +66,8 @@ public:
     std::uint32_t appendRecord(const char16_t* text, std::uint32_t length, std::uint32_t lineEnd);
     void setLogRecord(const char16_t* text, std::int32_t newLine, std::int32_t timeStamp,
                       std::int32_t flush);
+    // The text recorded since the last fetch, or null. It stays valid until the next fetch: with
+    // reset, the records that follow go to a fresh buffer rather than over the text handed out.
     const char16_t* getLogRecord(std::uint32_t* count, std::int32_t reset);
     void logHexDump(const std::uint8_t* bytes, std::uint16_t count);
 
@@ -105,7 +107,11 @@ private:
     std::unique_ptr<char16_t[]> writeBuffer_;  // the text being written, swapped with text_
     std::mutex writerLock_;  // one flush writes at a time, in the order they took their text; after lock_
     std::uint32_t fill_ = 0;
-    char16_t record_[kRecordCapacity] = {};
+    // Two record buffers: a fetch with reset hands out the text of one and lets later records go to
+    // the other, so the text a caller fetched stays whole while another thread (a firmware update)
+    // goes on recording, until the caller fetches again.
+    char16_t recordBuffers_[2][kRecordCapacity] = {};
+    char16_t* record_ = recordBuffers_[0];
     std::uint16_t recordWrite_ = 0;
     std::uint16_t recordRead_ = 0;
 };

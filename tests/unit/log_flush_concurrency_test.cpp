@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -88,6 +89,57 @@ INSTANTIATE_TEST_SUITE_P(Log, LogFlushConcurrency,
                                            Case{"FlushOnRequest", 3, 4000, 50, false},
                                            Case{"FlushFromAnotherThread", 3, 4000, 0, true}),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// A caller polls the record with reset while a firmware update records from its own thread: the
+// text it was handed must stay whole until it fetches again, although the next record is written
+// meanwhile. The recording thread keeps at most a few lines ahead of the reader, so the record
+// buffer never overflows and every line must arrive exactly once, in order.
+TEST(LogRecordConcurrency, FetchedTextStaysWholeWhileAnotherThreadRecords) {
+    CLogFile log;
+    constexpr int kLines = 20000;
+    std::atomic<int> received{0};
+    std::atomic<bool> readerDone{false};
+    std::thread recorder([&] {
+        for (int i = 0; i < kLines; ++i) {
+            while (i - received.load() > 20 && !readerDone.load()) std::this_thread::yield();
+            const std::u16string text = formatWide(u"PHDL(0)#line %d ", i) + std::u16string(static_cast<std::size_t>(i % 37), u'y');
+            log.setLogRecord(text.c_str(), 1, 0, 0);
+        }
+    });
+    std::u16string all;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (received.load() < kLines && std::chrono::steady_clock::now() < deadline) {
+        std::uint32_t count = 0;
+        const char16_t* text = log.getLogRecord(&count, 1);
+        if (text == nullptr) {
+            std::this_thread::yield();
+            continue;
+        }
+        // The caller reads the text after the log lock was let go, and takes its time over it
+        // (converting it, writing it to a window) while the other thread records on.
+        std::u16string fetched;
+        for (std::uint32_t k = 0; k < count; ++k) {
+            fetched += text[k];
+            if (k % 8 == 7) std::this_thread::yield();
+        }
+        int lines = 0;
+        for (std::size_t at = fetched.find(u"\r\n"); at != std::u16string::npos; at = fetched.find(u"\r\n", at + 2)) ++lines;
+        all += fetched;
+        received.fetch_add(lines);
+    }
+    readerDone.store(true);
+    recorder.join();
+    int expected = 0;
+    std::size_t pos = 0;
+    for (; expected < kLines; ++expected) {
+        const std::u16string line =
+            formatWide(u"PHDL(0)#line %d ", expected) + std::u16string(static_cast<std::size_t>(expected % 37), u'y') + u"\r\n";
+        if (all.compare(pos, line.size(), line) != 0) break;
+        pos += line.size();
+    }
+    EXPECT_EQ(expected, kLines) << "the record is lost or torn after line " << expected;
+    EXPECT_EQ(pos, all.size());
+}
 
 }  // namespace
 }  // namespace tavrin
