@@ -1045,8 +1045,9 @@ TEST_F(ToolUpdate, JsonDocument) {
     const std::string fwFile = firmware(test::makeFirmware(128, 1000));
     const Outcome r = run({"--json", "update", path, fwFile});
     ASSERT_EQ(r.code, kExitOk) << r.err;
-    const std::string head = "{\"ok\":true,\"command\":\"update\",\"path\":\"" + path + "\",\"file\":\"" + fwFile +
-                             "\",\"restart\":false,\"steps\":[\"";
+    const auto quoted = [](const std::string& t) { return Json::text(t).dump(); };  // backslashes escaped
+    const std::string head = "{\"ok\":true,\"command\":\"update\",\"path\":" + quoted(path) + ",\"file\":" +
+                             quoted(fwFile) + ",\"restart\":false,\"steps\":[\"";
     EXPECT_EQ(r.out.substr(0, head.size()), head) << r.out;
     EXPECT_TRUE(has(r.out, "#更 新 完 成 OK...\"],\"percent\":100}\n")) << r.out;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
@@ -1054,11 +1055,12 @@ TEST_F(ToolUpdate, JsonDocument) {
     const std::string refusedFile = firmware(test::FwBytes(127, 'u'), "short.udf");
     const Outcome refused = run({"--json", "update", path, refusedFile});
     EXPECT_EQ(refused.code, kExitFileRefused);
-    EXPECT_EQ(refused.out, "{\"ok\":false,\"command\":\"update\",\"path\":\"" + path + "\",\"file\":\"" + refusedFile +
-                               "\",\"restart\":false,\"steps\":[],\"percent\":null,\"exitCode\":3,\"error\":\"the "
-                               "library refused the firmware file " + refusedFile +
-                               ": it is shorter than a firmware header (127 of 128 bytes)\",\"cause\":\"it is shorter "
-                               "than a firmware header (127 of 128 bytes)\",\"logLine\":null}\n");
+    EXPECT_EQ(refused.out, "{\"ok\":false,\"command\":\"update\",\"path\":" + quoted(path) + ",\"file\":" +
+                               quoted(refusedFile) + ",\"restart\":false,\"steps\":[],\"percent\":null,\"exitCode\":3,"
+                               "\"error\":" +
+                               quoted("the library refused the firmware file " + refusedFile +
+                                      ": it is shorter than a firmware header (127 of 128 bytes)") +
+                               ",\"cause\":\"it is shorter than a firmware header (127 of 128 bytes)\",\"logLine\":null}\n");
 }
 
 TEST_F(ToolUpdate, FailuresHaveTheirOwnExitCodes) {
