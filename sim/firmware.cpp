@@ -1,6 +1,9 @@
 #include "sim/firmware.h"
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <thread>
 
 namespace tavrin::sim {
@@ -36,9 +39,19 @@ FirmwareConfig FirmwareTarget::config() const {
     return config_;
 }
 
+namespace {
+// The image as the device has it after a successful update.
+void saveImage(const std::string& file, const Bytes& image) {
+    std::ofstream out(std::filesystem::u8path(file), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+}
+}  // namespace
+
 Answer FirmwareTarget::handle(const Request& request) {
     std::uint32_t goAway = 0;
     std::uint32_t delay = 0;
+    std::optional<Bytes> finishedImage;
+    std::string saveTo;
     Answer answer;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -103,6 +116,10 @@ Answer FirmwareTarget::handle(const Request& request) {
                 record_.finished = true;  // the new firmware runs after the next restart
                 answer = status(0);
             }
+            if (record_.finished && !config_.saveImageTo.empty()) {
+                finishedImage = record_.image;
+                saveTo = config_.saveImageTo;
+            }
             break;
         case code::kRestart:
             ++record_.restarts;
@@ -112,6 +129,7 @@ Answer FirmwareTarget::handle(const Request& request) {
         default: answer = status(0); break;
         }
     }
+    if (finishedImage) saveImage(saveTo, *finishedImage);
     if (delay != 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     // The answer still goes out on the connection of the moment; the device goes after it.
     if (goAway != 0 && restart_) restart_(goAway);

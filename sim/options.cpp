@@ -67,6 +67,26 @@ bool parseLate(const std::string& text, DeviceConfig& device) {
     return true;
 }
 
+// no-answer[:N] | vanish[:N] | busy-forever: a fault of the firmware update (N: the piece, 0-based,
+// that goes unanswered / the pieces taken before the device vanishes; default 1).
+bool parseFirmwareFault(const std::string& text, DeviceConfig& device) {
+    const std::size_t colon = text.find(':');
+    const std::string kind = text.substr(0, colon);
+    unsigned long piece = 1;
+    if (colon != std::string::npos && !parseNumber(text.substr(colon + 1), 0x7FFFFFFF, piece)) return false;
+    FirmwareConfig& fw = device.firmware;
+    if (kind == "no-answer") {
+        fw.silentPiece = static_cast<std::int32_t>(piece);
+    } else if (kind == "vanish") {
+        fw.vanishAfter = static_cast<std::int32_t>(piece);
+    } else if (kind == "busy-forever" && colon == std::string::npos) {
+        fw.busyForever = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 // "a.b.c.d" or "a.b.c.d:port"
 bool parseEndpoint(const std::string& text, platform::Ipv4Endpoint& out) {
     const std::size_t colon = text.find(':');
@@ -155,6 +175,18 @@ Options parseOptions(const std::vector<std::string>& args) {
         {"--late", [](const std::string& v, DeviceConfig& d) { return parseLate(v, d); }},
         {"--data-rate", number(1000000000, [](DeviceConfig& d, unsigned long n) { d.dataRate = static_cast<std::uint32_t>(n); })},
         {"--noise-for", number(600000, [](DeviceConfig& d, unsigned long n) { d.faults.noiseForMs = static_cast<std::uint32_t>(n); })},
+        {"--restart-wait", number(0xFFFF, [](DeviceConfig& d, unsigned long n) { d.firmware.restartWait = static_cast<std::uint16_t>(n); })},
+        {"--restart-away", number(600000, [](DeviceConfig& d, unsigned long n) { d.firmware.awayMs = static_cast<std::uint32_t>(n); })},
+        {"--work-mode-status", number(0xFF, [](DeviceConfig& d, unsigned long n) { d.firmware.workModeStatus = static_cast<std::uint8_t>(n); })},
+        {"--fw-busy", number(0xFFFF, [](DeviceConfig& d, unsigned long n) { d.firmware.busyAnswers = static_cast<std::uint16_t>(n); })},
+        {"--fw-busy-wait", number(0xFFFF, [](DeviceConfig& d, unsigned long n) { d.firmware.busyWait = static_cast<std::uint16_t>(n); })},
+        {"--fw-piece-delay", number(600000, [](DeviceConfig& d, unsigned long n) { d.firmware.pieceDelayMs = static_cast<std::uint32_t>(n); })},
+        {"--fw-fault", [](const std::string& v, DeviceConfig& d) { return parseFirmwareFault(v, d); }},
+        {"--save-firmware", [](const std::string& v, DeviceConfig& d) {
+             if (v.empty()) return false;
+             d.firmware.saveImageTo = v;
+             return true;
+         }},
     };
     const std::map<std::string, std::function<void(DeviceConfig&)>> flags = {
         {"--split", [](DeviceConfig& d) { d.faults.split = true; }},
@@ -165,6 +197,7 @@ Options parseOptions(const std::vector<std::string>& args) {
         {"--config-bad-crc", [](DeviceConfig& d) { d.configSide.badCrc = true; }},
         {"--data-close", [](DeviceConfig& d) { d.dataClose = true; }},
         {"--together", [](DeviceConfig& d) { d.faults.together = true; }},
+        {"--boot-mode", [](DeviceConfig& d) { d.firmware.inBootMode = true; }},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -327,6 +360,24 @@ Configuration (per device; either of the first two turns it on):
   --config-refuse N      refuse the N-th chunk of each write (acknowledge code 1)
   --config-short         the document header announces 16 bytes more than are served
   --config-bad-crc       the document header's check value is off by one
+
+Firmware update (per device):
+  --boot-mode            the device is in its boot mode already: 0x16 answers 02 00 00
+  --restart-wait N       else 0x16 answers 01 and this wait (N x 25 ms) and the device restarts
+                         into its boot mode                        default 4 (100 ms)
+  --restart-away MS      network: while it restarts the device drops its connections and
+                         refuses new ones for MS milliseconds      default 50
+  --work-mode-status N   the status answered to the work-mode switch 0x14 (after
+                         --connect-status 5)                         default 0
+  --fw-busy N            0x62 (finish) is answered "busy" N times before the success
+  --fw-busy-wait N       the wait each busy answer names (N x 25 ms)  default 4 (100 ms)
+  --fw-piece-delay MS    each 0x61 piece of the image is answered after MS milliseconds
+  --fw-fault no-answer[:N]|vanish[:N]|busy-forever
+                         the piece N (0-based, default 1) goes unanswered; or after N pieces
+                         (default 1) the device vanishes for good (network: drops and refuses
+                         its connections); or 0x62 is answered "busy" every time
+  --save-firmware FILE   the image the device received (what the 0x61 pieces carried) goes to
+                         FILE each time the device reports success to 0x62
 )";
 }
 

@@ -188,6 +188,10 @@ std::string Simulator::summary() {
         SimDevice& d = *devices_[i];
         out += "device " + std::to_string(i) + " received " + std::to_string(d.received().packets().size()) +
                " command packets and " + std::to_string(d.rawDataBytes()) + " bytes of raw data\n";
+        if (const FirmwareRecord fw = d.firmware().record(); fw.updateRequests != 0 || fw.begins != 0) {
+            out += "device " + std::to_string(i) + " firmware: " + std::to_string(fw.image.size()) +
+                   " bytes of image received, " + (fw.finished ? "update finished" : "update not finished") + "\n";
+        }
         if (const ConfigSide* side = d.configSide()) {
             out += "device " + std::to_string(i) + " configuration packet";
             char hex[4];

@@ -126,7 +126,9 @@ public:
     // Every device's raw data into folder (created if missing), one file per device
     // "device-<index>.prn"; false (and the file that failed) when a file cannot be made.
     bool saveDataIn(const std::filesystem::path& folder, std::filesystem::path& failed);
-    // One line per device: "device <i> received <n> command packets and <m> bytes of raw data".
+    // One line per device: "device <i> received <n> command packets and <m> bytes of raw data"
+    // (and for a device that was asked for an update "device <i> firmware: <n> bytes of image
+    // received, update finished" or "... not finished").
     std::string summary();
     SimDevice& device(std::size_t index) { return *devices_.at(index); }
     void stop();
