@@ -116,37 +116,54 @@ bool readDescriptionFile(const std::string& path, DeviceConfig& device) {
     return true;
 }
 
-}  // namespace
-
-bool parseAnswerSpec(const std::string& text, DeviceConfig& device) { return parseAnswer(text, device); }
-
-Options parseOptions(const std::vector<std::string>& args) {
+// The command line as it is read: the defaults of every device, the devices so far, and the one
+// that device options configure now (the defaults until the first --device).
+struct Reader {
     Options options;
     DeviceConfig defaults;
-    DeviceConfig* current = &defaults;
-    std::vector<DeviceConfig> devices;
     DeviceTransport defaultTransport;
-    DeviceTransport* transport = &defaultTransport;
+    std::vector<DeviceConfig> devices;
     std::vector<DeviceTransport> transports;
-    bool sawDevice = false;
 
-    using Setter = std::function<bool(const std::string&, DeviceConfig&)>;
-    auto number = [](unsigned long max, auto assign) {
-        return Setter([max, assign](const std::string& v, DeviceConfig& d) {
-            unsigned long n = 0;
-            if (!parseNumber(v, max, n)) return false;
-            assign(d, n);
-            return true;
-        });
+    DeviceConfig& device() { return devices.empty() ? defaults : devices.back(); }
+    DeviceTransport& transport() { return transports.empty() ? defaultTransport : transports.back(); }
+    // --device: the next device, starting from the defaults.
+    void startDevice() {
+        devices.push_back(defaults);
+        transports.push_back(defaultTransport);
+    }
+    // The options read; without --device, one device of the defaults.
+    Options finish() {
+        if (devices.empty()) startDevice();
+        options.devices = std::move(devices);
+        options.transports = std::move(transports);
+        return std::move(options);
+    }
+};
+
+using Setter = std::function<bool(const std::string&, DeviceConfig&)>;
+
+Setter number(unsigned long max, std::function<void(DeviceConfig&, unsigned long)> assign) {
+    return [max, assign](const std::string& v, DeviceConfig& d) {
+        unsigned long n = 0;
+        if (!parseNumber(v, max, n)) return false;
+        assign(d, n);
+        return true;
     };
-    auto text = [](std::string DeviceConfig::*field) {
-        return Setter([field](const std::string& v, DeviceConfig& d) {
-            if (v.size() > kMaxPayload) return false;
-            d.*field = v;
-            return true;
-        });
+}
+
+Setter text(std::string DeviceConfig::*field) {
+    return [field](const std::string& v, DeviceConfig& d) {
+        if (v.size() > kMaxPayload) return false;
+        d.*field = v;
+        return true;
     };
-    const std::map<std::string, Setter> valued = {
+}
+
+// The options with a value that configure a device: its answers, faults, configuration side and
+// firmware side.
+const std::map<std::string, Setter>& deviceOptions() {
+    static const std::map<std::string, Setter> options = {
         {"--model", text(&DeviceConfig::model)},
         {"--devno", text(&DeviceConfig::deviceNumber)},
         {"--protver", text(&DeviceConfig::protocolVersion)},
@@ -188,7 +205,12 @@ Options parseOptions(const std::vector<std::string>& args) {
              return true;
          }},
     };
-    const std::map<std::string, std::function<void(DeviceConfig&)>> flags = {
+    return options;
+}
+
+// The switches without a value that configure a device.
+const std::map<std::string, std::function<void(DeviceConfig&)>>& deviceSwitches() {
+    static const std::map<std::string, std::function<void(DeviceConfig&)>> switches = {
         {"--split", [](DeviceConfig& d) { d.faults.split = true; }},
         {"--bad-checksum", [](DeviceConfig& d) { d.faults.badChecksum = true; }},
         {"--no-reply", [](DeviceConfig& d) { d.faults.noReply = true; }},
@@ -199,87 +221,113 @@ Options parseOptions(const std::vector<std::string>& args) {
         {"--together", [](DeviceConfig& d) { d.faults.together = true; }},
         {"--boot-mode", [](DeviceConfig& d) { d.firmware.inBootMode = true; }},
     };
+    return switches;
+}
 
+// The network options (each with a value): of the device's transport (--net, --refuse), of the
+// search (--discovery, --reply-to, --bad-reply) and of the device on the network (--close-after,
+// --data-answer).
+using NetworkSetter = std::function<bool(const std::string&, Reader&)>;
+const std::map<std::string, NetworkSetter>& networkOptions() {
+    static const std::map<std::string, NetworkSetter> options = {
+        {"--net", [](const std::string& v, Reader& r) {
+             platform::Ipv4Endpoint e;
+             const bool ok = parseEndpoint(v, e);
+             r.transport().network = true;
+             r.transport().at = e;
+             return ok;
+         }},
+        {"--refuse", [](const std::string& v, Reader& r) {
+             unsigned long n = 0;
+             const bool ok = parseNumber(v, 600000, n);
+             r.transport().refuseMs = static_cast<std::uint32_t>(n);
+             return ok;
+         }},
+        {"--discovery", [](const std::string& v, Reader& r) {
+             platform::Ipv4Endpoint e;
+             const bool ok = parseEndpoint(v, e) && e.port != 0;
+             r.options.discovery = e;
+             return ok;
+         }},
+        {"--reply-to", [](const std::string& v, Reader& r) {
+             platform::Ipv4Endpoint e;
+             const bool ok = parseEndpoint(v, e) && e.port != 0;
+             r.options.replyTo = e;
+             return ok;
+         }},
+        {"--bad-reply", [](const std::string& v, Reader& r) {
+             DiscoveryFaults& f = r.options.discoveryFaults;
+             if (v == "checksum") f.badChecksum = true;
+             else if (v == "kind") f.badKind = true;
+             else if (v == "signature") f.badSignature = true;
+             else if (v == "short") f.tooShort = true;
+             else return false;
+             return true;
+         }},
+        {"--close-after", [](const std::string& v, Reader& r) {
+             unsigned long n = 0;
+             const bool ok = parseNumber(v, 0xFFFF, n);
+             r.device().faults.closeAfter = static_cast<std::uint16_t>(n);
+             return ok;
+         }},
+        {"--data-answer", [](const std::string& v, Reader& r) { return parseHex(v, r.device().dataAnswer); }},
+    };
+    return options;
+}
+
+// The options of the program itself: true when arg is one (then error may be set).
+bool takeProgramOption(const std::vector<std::string>& args, std::size_t& i, Reader& r) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+        r.options.help = true;
+    } else if (arg == "--until-killed") {
+        r.options.untilKilled = true;
+    } else if (arg == "--save-data") {
+        if (i + 1 >= args.size() || args[i + 1].empty()) r.options.error = arg + " needs a folder";
+        else r.options.saveData = args[++i];
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// One option at args[i] (i moves past its value): an error text, or empty.
+std::string readOption(const std::vector<std::string>& args, std::size_t& i, Reader& r) {
+    const std::string& arg = args[i];
+    if (takeProgramOption(args, i, r)) return r.options.error;
+    if (arg == "--device") {
+        r.startDevice();
+        return {};
+    }
+    const auto network = networkOptions().find(arg);
+    const auto setter = deviceOptions().find(arg);
+    if (network != networkOptions().end() || setter != deviceOptions().end()) {
+        if (i + 1 >= args.size()) return arg + " needs a value";
+        const std::string& v = args[++i];
+        const bool ok = network != networkOptions().end() ? network->second(v, r) : setter->second(v, r.device());
+        return ok ? std::string() : "bad value for " + arg + ": " + v;
+    }
+    if (const auto flag = deviceSwitches().find(arg); flag != deviceSwitches().end()) {
+        flag->second(r.device());
+        return {};
+    }
+    return "unknown option: " + arg;
+}
+
+}  // namespace
+
+bool parseAnswerSpec(const std::string& text, DeviceConfig& device) { return parseAnswer(text, device); }
+
+Options parseOptions(const std::vector<std::string>& args) {
+    Reader reader;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--until-killed") {
-            options.untilKilled = true;
-        } else if (arg == "--save-data") {
-            if (i + 1 >= args.size() || args[i + 1].empty()) {
-                options.error = arg + " needs a folder";
-                return options;
-            }
-            options.saveData = args[++i];
-        } else if (arg == "--device") {
-            devices.push_back(defaults);
-            current = &devices.back();
-            transports.push_back(defaultTransport);
-            transport = &transports.back();
-            sawDevice = true;
-        } else if (arg == "--net" || arg == "--refuse" || arg == "--discovery" || arg == "--reply-to" ||
-                   arg == "--bad-reply" || arg == "--close-after" || arg == "--data-answer") {
-            if (i + 1 >= args.size()) {
-                options.error = arg + " needs a value";
-                return options;
-            }
-            const std::string& v = args[++i];
-            unsigned long n = 0;
-            platform::Ipv4Endpoint e;
-            bool ok = true;
-            if (arg == "--net") {
-                ok = parseEndpoint(v, e);
-                transport->network = true;
-                transport->at = e;
-            } else if (arg == "--refuse") {
-                ok = parseNumber(v, 600000, n);
-                transport->refuseMs = static_cast<std::uint32_t>(n);
-            } else if (arg == "--discovery") {
-                ok = parseEndpoint(v, e) && e.port != 0;
-                options.discovery = e;
-            } else if (arg == "--reply-to") {
-                ok = parseEndpoint(v, e) && e.port != 0;
-                options.replyTo = e;
-            } else if (arg == "--bad-reply") {
-                if (v == "checksum") options.discoveryFaults.badChecksum = true;
-                else if (v == "kind") options.discoveryFaults.badKind = true;
-                else if (v == "signature") options.discoveryFaults.badSignature = true;
-                else if (v == "short") options.discoveryFaults.tooShort = true;
-                else ok = false;
-            } else if (arg == "--close-after") {
-                ok = parseNumber(v, 0xFFFF, n);
-                current->faults.closeAfter = static_cast<std::uint16_t>(n);
-            } else {
-                ok = parseHex(v, current->dataAnswer);
-            }
-            if (!ok) {
-                options.error = "bad value for " + arg + ": " + v;
-                return options;
-            }
-        } else if (auto flag = flags.find(arg); flag != flags.end()) {
-            flag->second(*current);
-        } else if (auto setter = valued.find(arg); setter != valued.end()) {
-            if (i + 1 >= args.size()) {
-                options.error = arg + " needs a value";
-                return options;
-            }
-            if (!setter->second(args[++i], *current)) {
-                options.error = "bad value for " + arg + ": " + args[i];
-                return options;
-            }
-        } else {
-            options.error = "unknown option: " + arg;
-            return options;
+        const std::string error = readOption(args, i, reader);
+        if (!error.empty()) {
+            reader.options.error = error;
+            return reader.options;
         }
     }
-    if (!sawDevice) {
-        devices.push_back(defaults);
-        transports.push_back(defaultTransport);
-    }
-    options.devices = std::move(devices);
-    options.transports = std::move(transports);
-    return options;
+    return reader.finish();
 }
 
 const char* usageText() {

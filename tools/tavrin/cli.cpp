@@ -151,6 +151,66 @@ struct GivenOptions {
     bool restart = false;
 };
 
+// A switch without a value: true when arg is one (it is taken into inv).
+bool takeSwitch(const std::string& arg, Invocation& inv, GivenOptions& given) {
+    if (arg == "--help" || arg == "-h") {
+        inv.help = true;
+    } else if (arg == "--version") {
+        inv.version = true;
+    } else if (arg == "--records") {
+        inv.records = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+        inv.quiet = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+        inv.verbose = true;
+    } else if (arg == "--json") {
+        inv.json = true;
+        given.json = true;
+    } else if (arg == "--restart") {
+        inv.restart = true;
+        given.restart = true;
+    } else if (arg == "--require") {
+        inv.require = true;
+        if (given.search.empty()) given.search = "--require";
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// An option with a value, "--x VALUE" or "--x=VALUE", at args[i] (i then moves past the value):
+// nothing when args[i] is none, else an error text (empty when the option is good).
+std::optional<std::string> takeValuedOption(const std::vector<std::string>& args, std::size_t& i, Invocation& inv,
+                                            GivenOptions& given) {
+    const std::string& arg = args[i];
+    auto value = [&](const char* option) -> std::optional<std::string> {
+        const std::string withEquals = std::string(option) + "=";
+        if (startsWith(arg, withEquals)) return arg.substr(withEquals.size());
+        if (arg == option && i + 1 < args.size()) return args[++i];
+        return std::nullopt;
+    };
+    if (startsWith(arg, "--log")) {
+        const auto file = value("--log");
+        if (!file || file->empty()) return "--log needs a FILE";
+        inv.logFile = *file;
+    } else if (startsWith(arg, "--port")) {
+        const auto text = value("--port");
+        const auto port = text ? decimal(*text, 5) : std::nullopt;
+        if (!port || *port == 0 || *port > 65535) return "--port needs a UDP port 1..65535";
+        inv.searchPort = static_cast<std::uint16_t>(*port);
+        if (given.search.empty()) given.search = "--port";
+    } else if (startsWith(arg, "--timeout")) {
+        const auto text = value("--timeout");
+        const auto ms = text ? decimal(*text, 7) : std::nullopt;
+        // Its range depends on the command, which may come later on the line.
+        given.timeout = true;
+        given.timeoutMs = ms && *ms != 0 ? ms : std::optional<unsigned long>(0);
+    } else {
+        return std::nullopt;
+    }
+    return std::string();
+}
+
 // Takes the options out of args; the rest, in order, into words. An empty text when all is well.
 std::string readOptions(const std::vector<std::string>& args, Invocation& inv, std::vector<std::string>& words,
                         GivenOptions& given) {
@@ -159,55 +219,83 @@ std::string readOptions(const std::vector<std::string>& args, Invocation& inv, s
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             words.push_back(arg);
-            continue;
-        }
-        auto value = [&](const char* option) -> std::optional<std::string> {
-            const std::string withEquals = std::string(option) + "=";
-            if (startsWith(arg, withEquals)) return arg.substr(withEquals.size());
-            if (arg == option && i + 1 < args.size()) return args[++i];
-            return std::nullopt;
-        };
-        if (arg == "--") {
+        } else if (arg == "--") {
             optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
-            inv.help = true;
-        } else if (arg == "--version") {
-            inv.version = true;
-        } else if (arg == "--records") {
-            inv.records = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            inv.quiet = true;
-        } else if (arg == "-v" || arg == "--verbose") {
-            inv.verbose = true;
-        } else if (arg == "--json") {
-            inv.json = true;
-            given.json = true;
-        } else if (arg == "--restart") {
-            inv.restart = true;
-            given.restart = true;
-        } else if (arg == "--require") {
-            inv.require = true;
-            if (given.search.empty()) given.search = "--require";
-        } else if (startsWith(arg, "--log")) {
-            const auto file = value("--log");
-            if (!file || file->empty()) return "--log needs a FILE";
-            inv.logFile = *file;
-        } else if (startsWith(arg, "--port")) {
-            const auto text = value("--port");
-            const auto port = text ? decimal(*text, 5) : std::nullopt;
-            if (!port || *port == 0 || *port > 65535) return "--port needs a UDP port 1..65535";
-            inv.searchPort = static_cast<std::uint16_t>(*port);
-            if (given.search.empty()) given.search = "--port";
-        } else if (startsWith(arg, "--timeout")) {
-            const auto text = value("--timeout");
-            const auto ms = text ? decimal(*text, 7) : std::nullopt;
-            // Its range depends on the command, which may come later on the line.
-            given.timeout = true;
-            given.timeoutMs = ms && *ms != 0 ? ms : std::optional<unsigned long>(0);
+        } else if (takeSwitch(arg, inv, given)) {
+        } else if (const auto error = takeValuedOption(args, i, inv, given)) {
+            if (!error->empty()) return *error;
         } else {
             return "unknown option " + arg;
         }
     }
+    return {};
+}
+
+// The options given that only some commands take must belong to the command: an error text, or
+// empty (and --timeout's value goes where the command wants it).
+std::string applyCommandOptions(const CommandSpec& spec, const GivenOptions& given, Invocation& inv) {
+    if (!given.search.empty() && (spec.takes & kTakesSearch) == 0) return given.search + " belongs to the command list";
+    if (given.timeout) {
+        if ((spec.takes & kTakesTimeout) == 0) return std::string("--timeout does not apply to the command ") + spec.word;
+        const unsigned long most = spec.command == Command::List     ? kMaxSearchTimeoutMs
+                                   : spec.command == Command::Update ? kMaxUpdateTimeoutMs
+                                                                     : kMaxDeviceTimeoutMs;
+        if (*given.timeoutMs == 0 || *given.timeoutMs > most) return "--timeout needs a wait in ms 1.." + std::to_string(most);
+        const auto ms = static_cast<std::uint32_t>(*given.timeoutMs);
+        if (spec.command == Command::List) {
+            inv.searchTimeoutMs = ms;
+        } else if (spec.command == Command::Update) {
+            inv.updateTimeoutMs = ms;
+            inv.deviceTimeoutMs = std::min(ms, kDefaultDeviceTimeoutMs);
+        } else {
+            inv.deviceTimeoutMs = ms;
+        }
+    }
+    if (given.restart && (spec.takes & kTakesRestart) == 0)
+        return std::string("--restart does not apply to the command ") + spec.word;
+    if (given.json && (spec.takes & kTakesJson) == 0) return std::string("--json does not apply to the command ") + spec.word;
+    return {};
+}
+
+// The command's arguments (words after the command's own) into inv: an error text, or empty.
+std::string takeArguments(const std::vector<std::string>& words, Invocation& inv) {
+    const std::size_t count = words.size() - 1;
+    if (count >= 1) inv.path = words[1];
+    if (inv.command == Command::Write || inv.command == Command::Update) inv.file = words[2];
+    if (inv.command == Command::Update && inv.file == "-") return "update: FILE must name a file (the library opens it itself)";
+    if (inv.command == Command::Config && count == 2) {
+        const std::size_t eq = words[2].find('=');
+        if (eq == std::string::npos || eq == 0) return "config: write the setting as NAME=VALUE";
+        inv.assign = true;
+        inv.name = words[2].substr(0, eq);
+        inv.value = words[2].substr(eq + 1);
+    }
+    if (inv.command == Command::Send) inv.name = words[2];
+    return {};
+}
+
+// The texts that go to the library must name what they say: an error text, or empty.
+std::string checkTexts(const Invocation& inv) {
+    // The library takes these as UTF-16: a text that is not well-formed UTF-8 would name something
+    // else. (FILE of write is opened by the tool itself, byte for byte.)
+    const std::pair<const std::string*, const char*> named[] = {
+        {&inv.path, "PATH"}, {&inv.name, "NAME"}, {&inv.value, "VALUE"}, {&inv.logFile, "--log FILE"}};
+    for (const auto& [text, what] : named)
+        if (!utf::isWellFormed(*text)) return std::string(what) + " is not valid UTF-8";
+    // The firmware file goes to the library by name as well.
+    if (inv.command == Command::Update && !utf::isWellFormed(inv.file)) return "FILE is not valid UTF-8";
+    if (!inv.path.empty())
+        if (const auto mistake = networkPathMistake(inv.path)) return *mistake;
+    return {};
+}
+
+// send: the data bytes after PATH and NAME: an error text, or empty.
+std::string takeCommandData(const std::vector<std::string>& words, Invocation& inv) {
+    if (inv.command != Command::Send) return {};
+    const auto data = parseHex(std::vector<std::string>(words.begin() + 3, words.end()));
+    if (!data) return "bad hex data (write bytes as pairs of digits: 01 02 ff or 0102ff)";
+    if (inv.name != kRawCommand && data->size() > kMaxCommandData) return "a command takes at most 255 data bytes";
+    inv.data = *data;
     return {};
 }
 
@@ -253,90 +341,11 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
         r.error = std::string("usage: tavrin ") + spec->form;
         return r;
     }
-    if (!given.search.empty() && (spec->takes & kTakesSearch) == 0) {
-        r.error = given.search + " belongs to the command list";
-        return r;
-    }
-    if (given.timeout) {
-        if ((spec->takes & kTakesTimeout) == 0) {
-            r.error = std::string("--timeout does not apply to the command ") + spec->word;
-            return r;
-        }
-        const unsigned long most = inv.command == Command::List     ? kMaxSearchTimeoutMs
-                                   : inv.command == Command::Update ? kMaxUpdateTimeoutMs
-                                                                    : kMaxDeviceTimeoutMs;
-        if (*given.timeoutMs == 0 || *given.timeoutMs > most) {
-            r.error = "--timeout needs a wait in ms 1.." + std::to_string(most);
-            return r;
-        }
-        const auto ms = static_cast<std::uint32_t>(*given.timeoutMs);
-        if (inv.command == Command::List) {
-            inv.searchTimeoutMs = ms;
-        } else if (inv.command == Command::Update) {
-            inv.updateTimeoutMs = ms;
-            inv.deviceTimeoutMs = std::min(ms, kDefaultDeviceTimeoutMs);
-        } else {
-            inv.deviceTimeoutMs = ms;
-        }
-    }
-    if (given.restart && (spec->takes & kTakesRestart) == 0) {
-        r.error = std::string("--restart does not apply to the command ") + spec->word;
-        return r;
-    }
-    if (given.json && (spec->takes & kTakesJson) == 0) {
-        r.error = std::string("--json does not apply to the command ") + spec->word;
-        return r;
-    }
-    if (count >= 1) inv.path = words[1];
-    if (inv.command == Command::Write || inv.command == Command::Update) inv.file = words[2];
-    if (inv.command == Command::Update && inv.file == "-") {
-        r.error = "update: FILE must name a file (the library opens it itself)";
-        return r;
-    }
-    if (inv.command == Command::Config && count == 2) {
-        const std::size_t eq = words[2].find('=');
-        if (eq == std::string::npos || eq == 0) {
-            r.error = "config: write the setting as NAME=VALUE";
-            return r;
-        }
-        inv.assign = true;
-        inv.name = words[2].substr(0, eq);
-        inv.value = words[2].substr(eq + 1);
-    }
-    if (inv.command == Command::Send) inv.name = words[2];
-    // The library takes these as UTF-16: a text that is not well-formed UTF-8 would name something
-    // else. (FILE of write is opened by the tool itself, byte for byte.)
-    const std::pair<const std::string*, const char*> named[] = {
-        {&inv.path, "PATH"}, {&inv.name, "NAME"}, {&inv.value, "VALUE"}, {&inv.logFile, "--log FILE"}};
-    for (const auto& [text, what] : named) {
-        if (!utf::isWellFormed(*text)) {
-            r.error = std::string(what) + " is not valid UTF-8";
-            return r;
-        }
-    }
-    // The firmware file goes to the library by name as well.
-    if (inv.command == Command::Update && !utf::isWellFormed(inv.file)) {
-        r.error = "FILE is not valid UTF-8";
-        return r;
-    }
-    if (!inv.path.empty()) {
-        if (const auto mistake = networkPathMistake(inv.path)) {
-            r.error = *mistake;
-            return r;
-        }
-    }
-    if (inv.command == Command::Send) {
-        const auto data = parseHex(std::vector<std::string>(words.begin() + 3, words.end()));
-        if (!data) {
-            r.error = "bad hex data (write bytes as pairs of digits: 01 02 ff or 0102ff)";
-            return r;
-        }
-        if (inv.name != kRawCommand && data->size() > kMaxCommandData) {
-            r.error = "a command takes at most 255 data bytes";
-            return r;
-        }
-        inv.data = *data;
-    }
+    // The first error of the steps is the one told.
+    r.error = applyCommandOptions(*spec, given, inv);
+    if (r.error.empty()) r.error = takeArguments(words, inv);
+    if (r.error.empty()) r.error = checkTexts(inv);
+    if (r.error.empty()) r.error = takeCommandData(words, inv);
     return r;
 }
 
