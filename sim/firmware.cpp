@@ -9,7 +9,6 @@
 namespace tavrin::sim {
 
 namespace {
-constexpr std::uint32_t kForeverMs = 3600000;
 Answer status(std::uint8_t s) { return Answer{s, {}}; }
 Answer silent() {
     Answer a;
@@ -87,7 +86,7 @@ Answer FirmwareTarget::handle(const Request& request) {
         case code::kUpdatePiece: {
             const auto index = static_cast<std::int32_t>(record_.pieceSizes.size());
             if (config_.vanishAfter >= 0 && index >= config_.vanishAfter) {
-                goAway = kForeverMs;
+                goAway = kGoneForGoodMs;
                 answer = silent();
                 break;
             }
