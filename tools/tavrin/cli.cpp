@@ -41,6 +41,7 @@ const char kUsage[] =
     "               long the whole update may take (1..3600000, default 600000)\n"
     "  --json       list, info, send, status, commands, config, update: one JSON\n"
     "               document on standard output\n"
+    "  --restart    update: restart the device after a successful update\n"
     "  --quiet, -q  no progress and no summaries, only errors\n"
     "  -v           on failure, print every library log line of the run\n"
     "  --log FILE   write the library log to FILE during the run\n"
