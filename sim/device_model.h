@@ -70,6 +70,8 @@ struct FirmwareConfig {
     std::int32_t silentPiece = -1;  // fault: the 0x61 piece of this index (0-based) is not answered
     std::int32_t vanishAfter = -1;  // fault: after this many pieces the device goes away for good
     std::uint32_t pieceDelayMs = 0; // each piece answered after this long (a slow device)
+    std::string saveImageTo;        // the image received goes to this file when the device
+                                    // reports success to 0x62 (empty: nowhere)
 };
 
 struct DeviceConfig {

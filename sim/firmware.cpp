@@ -1,12 +1,14 @@
 #include "sim/firmware.h"
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <thread>
 
 namespace tavrin::sim {
 
 namespace {
-constexpr std::uint32_t kForeverMs = 3600000;
 Answer status(std::uint8_t s) { return Answer{s, {}}; }
 Answer silent() {
     Answer a;
@@ -36,9 +38,19 @@ FirmwareConfig FirmwareTarget::config() const {
     return config_;
 }
 
+namespace {
+// The image as the device has it after a successful update.
+void saveImage(const std::string& file, const Bytes& image) {
+    std::ofstream out(std::filesystem::u8path(file), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+}
+}  // namespace
+
 Answer FirmwareTarget::handle(const Request& request) {
     std::uint32_t goAway = 0;
     std::uint32_t delay = 0;
+    std::optional<Bytes> finishedImage;
+    std::string saveTo;
     Answer answer;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -74,7 +86,7 @@ Answer FirmwareTarget::handle(const Request& request) {
         case code::kUpdatePiece: {
             const auto index = static_cast<std::int32_t>(record_.pieceSizes.size());
             if (config_.vanishAfter >= 0 && index >= config_.vanishAfter) {
-                goAway = kForeverMs;
+                goAway = kGoneForGoodMs;
                 answer = silent();
                 break;
             }
@@ -103,6 +115,10 @@ Answer FirmwareTarget::handle(const Request& request) {
                 record_.finished = true;  // the new firmware runs after the next restart
                 answer = status(0);
             }
+            if (record_.finished && !config_.saveImageTo.empty()) {
+                finishedImage = record_.image;
+                saveTo = config_.saveImageTo;
+            }
             break;
         case code::kRestart:
             ++record_.restarts;
@@ -112,6 +128,7 @@ Answer FirmwareTarget::handle(const Request& request) {
         default: answer = status(0); break;
         }
     }
+    if (finishedImage) saveImage(saveTo, *finishedImage);
     if (delay != 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     // The answer still goes out on the connection of the moment; the device goes after it.
     if (goAway != 0 && restart_) restart_(goAway);

@@ -51,6 +51,9 @@ private:
     std::function<void(std::uint32_t)> restart_;
 };
 
+// How long a device that vanishes mid-image stays away: for good, as far as anyone waits.
+inline constexpr std::uint32_t kGoneForGoodMs = 3600000;
+
 namespace code {
 inline constexpr std::uint8_t kUpdateRequest = 0x16, kUpdateBegin = 0x63, kUpdateHeader = 0x60,
                               kUpdatePiece = 0x61, kUpdateFinish = 0x62, kRestart = 0x11;

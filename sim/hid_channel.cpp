@@ -46,7 +46,28 @@ bool hidPayload(const std::uint8_t* report, std::size_t length, Bytes& payload) 
     return true;
 }
 
+std::u16string HidChannel::path() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return peer_->path();
+}
+
+void HidChannel::replacePeer(std::unique_ptr<platform::DevicePeer> peer) {
+    std::lock_guard<std::mutex> guard(lock_);
+    next_ = std::move(peer);
+}
+
 long HidChannel::read(void* buffer, std::size_t length, int timeoutMs) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (next_) {
+            // What the old device was sent and did not finish is gone with it. The old one stays
+            // open until the next restart, so that the library still reads what it was sent.
+            retired_ = std::move(peer_);
+            peer_ = std::move(next_);
+            partial_.clear();
+            pending_.clear();
+        }
+    }
     while (pending_.empty()) {
         std::uint8_t chunk[512];
         const std::size_t want = layout_.outputLength - partial_.size();

@@ -30,12 +30,16 @@ public:
     HidChannel(std::unique_ptr<platform::DevicePeer> peer, HidLayout layout)
         : peer_(std::move(peer)), layout_(layout) {}
 
-    std::u16string path() const override { return peer_->path(); }
+    std::u16string path() const override;
     // The payload bytes of the output reports that came, as one stream.
     long read(void* buffer, std::size_t length, int timeoutMs) override;
     // Sends the bytes as input reports.
     bool write(const void* data, std::size_t length) override;
     void idle() override { peer_->rearm(); }
+    // The device comes back as another stand-in device (a restart that enumerates it anew): what
+    // is still to be written goes to the old one, the next read is the new one's. Called on the
+    // thread that serves the channel.
+    void replacePeer(std::unique_ptr<platform::DevicePeer> peer);
 
     const HidLayout& layout() const { return layout_; }
     // Every whole output report received so far, as it came.
@@ -46,6 +50,8 @@ private:
     HidLayout layout_;
     Bytes partial_;  // the part of an output report read so far
     Bytes pending_;  // payload not handed on yet
+    std::unique_ptr<platform::DevicePeer> next_;     // the stand-in device to serve from the next read
+    std::unique_ptr<platform::DevicePeer> retired_;  // the one before it
     mutable std::mutex lock_;
     std::vector<Bytes> reports_;
 };

@@ -67,6 +67,26 @@ bool parseLate(const std::string& text, DeviceConfig& device) {
     return true;
 }
 
+// no-answer[:N] | vanish[:N] | busy-forever: a fault of the firmware update (N: the piece, 0-based,
+// that goes unanswered / the pieces taken before the device vanishes; default 1).
+bool parseFirmwareFault(const std::string& text, DeviceConfig& device) {
+    const std::size_t colon = text.find(':');
+    const std::string kind = text.substr(0, colon);
+    unsigned long piece = 1;
+    if (colon != std::string::npos && !parseNumber(text.substr(colon + 1), 0x7FFFFFFF, piece)) return false;
+    FirmwareConfig& fw = device.firmware;
+    if (kind == "no-answer") {
+        fw.silentPiece = static_cast<std::int32_t>(piece);
+    } else if (kind == "vanish") {
+        fw.vanishAfter = static_cast<std::int32_t>(piece);
+    } else if (kind == "busy-forever" && colon == std::string::npos) {
+        fw.busyForever = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 // "a.b.c.d" or "a.b.c.d:port"
 bool parseEndpoint(const std::string& text, platform::Ipv4Endpoint& out) {
     const std::size_t colon = text.find(':');
@@ -96,37 +116,54 @@ bool readDescriptionFile(const std::string& path, DeviceConfig& device) {
     return true;
 }
 
-}  // namespace
-
-bool parseAnswerSpec(const std::string& text, DeviceConfig& device) { return parseAnswer(text, device); }
-
-Options parseOptions(const std::vector<std::string>& args) {
+// The command line as it is read: the defaults of every device, the devices so far, and the one
+// that device options configure now (the defaults until the first --device).
+struct Reader {
     Options options;
     DeviceConfig defaults;
-    DeviceConfig* current = &defaults;
-    std::vector<DeviceConfig> devices;
     DeviceTransport defaultTransport;
-    DeviceTransport* transport = &defaultTransport;
+    std::vector<DeviceConfig> devices;
     std::vector<DeviceTransport> transports;
-    bool sawDevice = false;
 
-    using Setter = std::function<bool(const std::string&, DeviceConfig&)>;
-    auto number = [](unsigned long max, auto assign) {
-        return Setter([max, assign](const std::string& v, DeviceConfig& d) {
-            unsigned long n = 0;
-            if (!parseNumber(v, max, n)) return false;
-            assign(d, n);
-            return true;
-        });
+    DeviceConfig& device() { return devices.empty() ? defaults : devices.back(); }
+    DeviceTransport& transport() { return transports.empty() ? defaultTransport : transports.back(); }
+    // --device: the next device, starting from the defaults.
+    void startDevice() {
+        devices.push_back(defaults);
+        transports.push_back(defaultTransport);
+    }
+    // The options read; without --device, one device of the defaults.
+    Options finish() {
+        if (devices.empty()) startDevice();
+        options.devices = std::move(devices);
+        options.transports = std::move(transports);
+        return std::move(options);
+    }
+};
+
+using Setter = std::function<bool(const std::string&, DeviceConfig&)>;
+
+Setter number(unsigned long max, std::function<void(DeviceConfig&, unsigned long)> assign) {
+    return [max, assign](const std::string& v, DeviceConfig& d) {
+        unsigned long n = 0;
+        if (!parseNumber(v, max, n)) return false;
+        assign(d, n);
+        return true;
     };
-    auto text = [](std::string DeviceConfig::*field) {
-        return Setter([field](const std::string& v, DeviceConfig& d) {
-            if (v.size() > kMaxPayload) return false;
-            d.*field = v;
-            return true;
-        });
+}
+
+Setter text(std::string DeviceConfig::*field) {
+    return [field](const std::string& v, DeviceConfig& d) {
+        if (v.size() > kMaxPayload) return false;
+        d.*field = v;
+        return true;
     };
-    const std::map<std::string, Setter> valued = {
+}
+
+// The options with a value that configure a device: its answers, faults, configuration side and
+// firmware side.
+const std::map<std::string, Setter>& deviceOptions() {
+    static const std::map<std::string, Setter> options = {
         {"--model", text(&DeviceConfig::model)},
         {"--devno", text(&DeviceConfig::deviceNumber)},
         {"--protver", text(&DeviceConfig::protocolVersion)},
@@ -155,8 +192,25 @@ Options parseOptions(const std::vector<std::string>& args) {
         {"--late", [](const std::string& v, DeviceConfig& d) { return parseLate(v, d); }},
         {"--data-rate", number(1000000000, [](DeviceConfig& d, unsigned long n) { d.dataRate = static_cast<std::uint32_t>(n); })},
         {"--noise-for", number(600000, [](DeviceConfig& d, unsigned long n) { d.faults.noiseForMs = static_cast<std::uint32_t>(n); })},
+        {"--restart-wait", number(0xFFFF, [](DeviceConfig& d, unsigned long n) { d.firmware.restartWait = static_cast<std::uint16_t>(n); })},
+        {"--restart-away", number(600000, [](DeviceConfig& d, unsigned long n) { d.firmware.awayMs = static_cast<std::uint32_t>(n); })},
+        {"--work-mode-status", number(0xFF, [](DeviceConfig& d, unsigned long n) { d.firmware.workModeStatus = static_cast<std::uint8_t>(n); })},
+        {"--fw-busy", number(0xFFFF, [](DeviceConfig& d, unsigned long n) { d.firmware.busyAnswers = static_cast<std::uint16_t>(n); })},
+        {"--fw-busy-wait", number(0xFFFF, [](DeviceConfig& d, unsigned long n) { d.firmware.busyWait = static_cast<std::uint16_t>(n); })},
+        {"--fw-piece-delay", number(600000, [](DeviceConfig& d, unsigned long n) { d.firmware.pieceDelayMs = static_cast<std::uint32_t>(n); })},
+        {"--fw-fault", [](const std::string& v, DeviceConfig& d) { return parseFirmwareFault(v, d); }},
+        {"--save-firmware", [](const std::string& v, DeviceConfig& d) {
+             if (v.empty()) return false;
+             d.firmware.saveImageTo = v;
+             return true;
+         }},
     };
-    const std::map<std::string, std::function<void(DeviceConfig&)>> flags = {
+    return options;
+}
+
+// The switches without a value that configure a device.
+const std::map<std::string, std::function<void(DeviceConfig&)>>& deviceSwitches() {
+    static const std::map<std::string, std::function<void(DeviceConfig&)>> switches = {
         {"--split", [](DeviceConfig& d) { d.faults.split = true; }},
         {"--bad-checksum", [](DeviceConfig& d) { d.faults.badChecksum = true; }},
         {"--no-reply", [](DeviceConfig& d) { d.faults.noReply = true; }},
@@ -165,88 +219,115 @@ Options parseOptions(const std::vector<std::string>& args) {
         {"--config-bad-crc", [](DeviceConfig& d) { d.configSide.badCrc = true; }},
         {"--data-close", [](DeviceConfig& d) { d.dataClose = true; }},
         {"--together", [](DeviceConfig& d) { d.faults.together = true; }},
+        {"--boot-mode", [](DeviceConfig& d) { d.firmware.inBootMode = true; }},
     };
+    return switches;
+}
 
+// The network options (each with a value): of the device's transport (--net, --refuse), of the
+// search (--discovery, --reply-to, --bad-reply) and of the device on the network (--close-after,
+// --data-answer).
+using NetworkSetter = std::function<bool(const std::string&, Reader&)>;
+const std::map<std::string, NetworkSetter>& networkOptions() {
+    static const std::map<std::string, NetworkSetter> options = {
+        {"--net", [](const std::string& v, Reader& r) {
+             platform::Ipv4Endpoint e;
+             const bool ok = parseEndpoint(v, e);
+             r.transport().network = true;
+             r.transport().at = e;
+             return ok;
+         }},
+        {"--refuse", [](const std::string& v, Reader& r) {
+             unsigned long n = 0;
+             const bool ok = parseNumber(v, 600000, n);
+             r.transport().refuseMs = static_cast<std::uint32_t>(n);
+             return ok;
+         }},
+        {"--discovery", [](const std::string& v, Reader& r) {
+             platform::Ipv4Endpoint e;
+             const bool ok = parseEndpoint(v, e) && e.port != 0;
+             r.options.discovery = e;
+             return ok;
+         }},
+        {"--reply-to", [](const std::string& v, Reader& r) {
+             platform::Ipv4Endpoint e;
+             const bool ok = parseEndpoint(v, e) && e.port != 0;
+             r.options.replyTo = e;
+             return ok;
+         }},
+        {"--bad-reply", [](const std::string& v, Reader& r) {
+             DiscoveryFaults& f = r.options.discoveryFaults;
+             if (v == "checksum") f.badChecksum = true;
+             else if (v == "kind") f.badKind = true;
+             else if (v == "signature") f.badSignature = true;
+             else if (v == "short") f.tooShort = true;
+             else return false;
+             return true;
+         }},
+        {"--close-after", [](const std::string& v, Reader& r) {
+             unsigned long n = 0;
+             const bool ok = parseNumber(v, 0xFFFF, n);
+             r.device().faults.closeAfter = static_cast<std::uint16_t>(n);
+             return ok;
+         }},
+        {"--data-answer", [](const std::string& v, Reader& r) { return parseHex(v, r.device().dataAnswer); }},
+    };
+    return options;
+}
+
+// The options of the program itself: true when arg is one (then error may be set).
+bool takeProgramOption(const std::vector<std::string>& args, std::size_t& i, Reader& r) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+        r.options.help = true;
+    } else if (arg == "--until-killed") {
+        r.options.untilKilled = true;
+    } else if (arg == "--save-data") {
+        if (i + 1 >= args.size() || args[i + 1].empty()) r.options.error = arg + " needs a folder";
+        else r.options.saveData = args[++i];
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// One option at args[i] (i moves past its value): an error text, or empty.
+std::string readOption(const std::vector<std::string>& args, std::size_t& i, Reader& r) {
+    const std::string& arg = args[i];
+    if (takeProgramOption(args, i, r)) return r.options.error;
+    if (arg == "--device") {
+        r.startDevice();
+        return {};
+    }
+    const auto network = networkOptions().find(arg);
+    const auto setter = deviceOptions().find(arg);
+    if (network != networkOptions().end() || setter != deviceOptions().end()) {
+        if (i + 1 >= args.size()) return arg + " needs a value";
+        const std::string& v = args[++i];
+        const bool ok = network != networkOptions().end() ? network->second(v, r) : setter->second(v, r.device());
+        return ok ? std::string() : "bad value for " + arg + ": " + v;
+    }
+    if (const auto flag = deviceSwitches().find(arg); flag != deviceSwitches().end()) {
+        flag->second(r.device());
+        return {};
+    }
+    return "unknown option: " + arg;
+}
+
+}  // namespace
+
+bool parseAnswerSpec(const std::string& text, DeviceConfig& device) { return parseAnswer(text, device); }
+
+Options parseOptions(const std::vector<std::string>& args) {
+    Reader reader;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--until-killed") {
-            options.untilKilled = true;
-        } else if (arg == "--save-data") {
-            if (i + 1 >= args.size() || args[i + 1].empty()) {
-                options.error = arg + " needs a folder";
-                return options;
-            }
-            options.saveData = args[++i];
-        } else if (arg == "--device") {
-            devices.push_back(defaults);
-            current = &devices.back();
-            transports.push_back(defaultTransport);
-            transport = &transports.back();
-            sawDevice = true;
-        } else if (arg == "--net" || arg == "--refuse" || arg == "--discovery" || arg == "--reply-to" ||
-                   arg == "--bad-reply" || arg == "--close-after" || arg == "--data-answer") {
-            if (i + 1 >= args.size()) {
-                options.error = arg + " needs a value";
-                return options;
-            }
-            const std::string& v = args[++i];
-            unsigned long n = 0;
-            platform::Ipv4Endpoint e;
-            bool ok = true;
-            if (arg == "--net") {
-                ok = parseEndpoint(v, e);
-                transport->network = true;
-                transport->at = e;
-            } else if (arg == "--refuse") {
-                ok = parseNumber(v, 600000, n);
-                transport->refuseMs = static_cast<std::uint32_t>(n);
-            } else if (arg == "--discovery") {
-                ok = parseEndpoint(v, e) && e.port != 0;
-                options.discovery = e;
-            } else if (arg == "--reply-to") {
-                ok = parseEndpoint(v, e) && e.port != 0;
-                options.replyTo = e;
-            } else if (arg == "--bad-reply") {
-                if (v == "checksum") options.discoveryFaults.badChecksum = true;
-                else if (v == "kind") options.discoveryFaults.badKind = true;
-                else if (v == "signature") options.discoveryFaults.badSignature = true;
-                else if (v == "short") options.discoveryFaults.tooShort = true;
-                else ok = false;
-            } else if (arg == "--close-after") {
-                ok = parseNumber(v, 0xFFFF, n);
-                current->faults.closeAfter = static_cast<std::uint16_t>(n);
-            } else {
-                ok = parseHex(v, current->dataAnswer);
-            }
-            if (!ok) {
-                options.error = "bad value for " + arg + ": " + v;
-                return options;
-            }
-        } else if (auto flag = flags.find(arg); flag != flags.end()) {
-            flag->second(*current);
-        } else if (auto setter = valued.find(arg); setter != valued.end()) {
-            if (i + 1 >= args.size()) {
-                options.error = arg + " needs a value";
-                return options;
-            }
-            if (!setter->second(args[++i], *current)) {
-                options.error = "bad value for " + arg + ": " + args[i];
-                return options;
-            }
-        } else {
-            options.error = "unknown option: " + arg;
-            return options;
+        const std::string error = readOption(args, i, reader);
+        if (!error.empty()) {
+            reader.options.error = error;
+            return reader.options;
         }
     }
-    if (!sawDevice) {
-        devices.push_back(defaults);
-        transports.push_back(defaultTransport);
-    }
-    options.devices = std::move(devices);
-    options.transports = std::move(transports);
-    return options;
+    return reader.finish();
 }
 
 const char* usageText() {
@@ -327,6 +408,24 @@ Configuration (per device; either of the first two turns it on):
   --config-refuse N      refuse the N-th chunk of each write (acknowledge code 1)
   --config-short         the document header announces 16 bytes more than are served
   --config-bad-crc       the document header's check value is off by one
+
+Firmware update (per device):
+  --boot-mode            the device is in its boot mode already: 0x16 answers 02 00 00
+  --restart-wait N       else 0x16 answers 01 and this wait (N x 25 ms) and the device restarts
+                         into its boot mode                        default 4 (100 ms)
+  --restart-away MS      network: while it restarts the device drops its connections and
+                         refuses new ones for MS milliseconds      default 50
+  --work-mode-status N   the status answered to the work-mode switch 0x14 (after
+                         --connect-status 5)                         default 0
+  --fw-busy N            0x62 (finish) is answered "busy" N times before the success
+  --fw-busy-wait N       the wait each busy answer names (N x 25 ms)  default 4 (100 ms)
+  --fw-piece-delay MS    each 0x61 piece of the image is answered after MS milliseconds
+  --fw-fault no-answer[:N]|vanish[:N]|busy-forever
+                         the piece N (0-based, default 1) goes unanswered; or after N pieces
+                         (default 1) the device vanishes for good (network: drops and refuses
+                         its connections); or 0x62 is answered "busy" every time
+  --save-firmware FILE   the image the device received (what the 0x61 pieces carried) goes to
+                         FILE each time the device reports success to 0x62
 )";
 }
 

@@ -45,6 +45,23 @@ std::size_t SimDevice::rawDataBytes() const {
 void SimDevice::goAway(std::uint32_t ms) {
     if (TcpChannel* control = controlChannel()) control->refuseFor(ms);
     if (data_) data_->refuseFor(ms);
+    if (!isUsb()) return;
+    if (ms >= kGoneForGoodMs) {
+        // Pulled out for good: the library finds it nowhere.
+        if (usbTree_ != nullptr) usbTree_->unplug(usbPlug_.port);
+        return;
+    }
+    reenumerate();
+}
+
+std::u16string SimDevice::usbPrinterPath() const {
+    std::lock_guard<std::mutex> guard(usbLock_);
+    return usbPrinterPath_;
+}
+
+std::u16string SimDevice::usbHidPath() const {
+    std::lock_guard<std::mutex> guard(usbLock_);
+    return usbHidPath_;
 }
 
 void SimDevice::start() {
@@ -79,6 +96,32 @@ std::unique_ptr<platform::DevicePeer> interfacePeer(const UsbPlug& plug, const c
                       plug.port.c_str());
     return platform::DevicePeer::create(fields);
 }
+
+// The device as the tree lists it: its interfaces on these stand-in devices.
+platform::StandInUsbDevice usbDescription(const UsbPlug& plug, const std::u16string& printerDevice,
+                                          const std::u16string& hidDevice) {
+    platform::StandInUsbDevice usb;
+    usb.vendorId = plug.vendorId;
+    usb.productId = plug.productId;
+    usb.port = plug.port;
+    usb.instance = "SIM" + plug.port;
+    if (plug.printer) {
+        platform::StandInInterface printer;
+        printer.kind = platform::StandInInterface::Kind::Printer;
+        printer.number = 0;
+        printer.devicePath = printerDevice;
+        usb.interfaces.push_back(printer);
+    }
+    platform::StandInInterface hid;
+    hid.kind = platform::StandInInterface::Kind::Hid;
+    hid.number = 1;
+    hid.devicePath = hidDevice;
+    hid.reportId = plug.layout.reportId;
+    hid.inputReportLength = plug.layout.inputLength;
+    hid.outputReportLength = plug.layout.outputLength;
+    usb.interfaces.push_back(hid);
+    return usb;
+}
 }  // namespace
 
 SimDevice* Simulator::addUsbDevice(DeviceConfig config, platform::StandInUsbTree& tree, const UsbPlug& plug) {
@@ -89,27 +132,8 @@ SimDevice* Simulator::addUsbDevice(DeviceConfig config, platform::StandInUsbTree
         printerPeer = interfacePeer(plug, "usb", 0, true);
         if (!printerPeer) return nullptr;
     }
-    platform::StandInUsbDevice usb;
-    usb.vendorId = plug.vendorId;
-    usb.productId = plug.productId;
-    usb.port = plug.port;
-    usb.instance = "SIM" + plug.port;
-    if (printerPeer) {
-        platform::StandInInterface printer;
-        printer.kind = platform::StandInInterface::Kind::Printer;
-        printer.number = 0;
-        printer.devicePath = printerPeer->path();
-        usb.interfaces.push_back(printer);
-    }
-    platform::StandInInterface hid;
-    hid.kind = platform::StandInInterface::Kind::Hid;
-    hid.number = 1;
-    hid.devicePath = hidPeer->path();
-    hid.reportId = plug.layout.reportId;
-    hid.inputReportLength = plug.layout.inputLength;
-    hid.outputReportLength = plug.layout.outputLength;
-    usb.interfaces.push_back(hid);
-    if (!tree.plug(usb)) return nullptr;
+    const std::u16string printerDevice = printerPeer ? printerPeer->path() : std::u16string();
+    if (!tree.plug(usbDescription(plug, printerDevice, hidPeer->path()))) return nullptr;
 
     auto device = std::make_unique<SimDevice>(std::move(config), std::make_unique<HidChannel>(std::move(hidPeer), plug.layout));
     if (printerPeer) {
@@ -118,10 +142,28 @@ SimDevice* Simulator::addUsbDevice(DeviceConfig config, platform::StandInUsbTree
         device->usbPrinterPath_ = tree.interfacePath(plug.port, 0);
     }
     device->usbPort_ = plug.port;
+    device->usbTree_ = &tree;
+    device->usbPlug_ = plug;
+    device->usbPrinterDevice_ = printerDevice;
     device->usbHidPath_ = tree.interfacePath(plug.port, 1);
     devices_.push_back(std::move(device));
     devices_.back()->start();
     return devices_.back().get();
+}
+
+void SimDevice::reenumerate() {
+    // The restarted device is a new stand-in HID device in the same place; its printer interface
+    // stays on the stand-in device it had.
+    auto hidPeer = interfacePeer(usbPlug_, "hid", 1, usbPlug_.printer);
+    if (!hidPeer || usbTree_ == nullptr) return;
+    usbTree_->unplug(usbPlug_.port);
+    if (!usbTree_->plug(usbDescription(usbPlug_, usbPrinterDevice_, hidPeer->path()))) return;
+    {
+        std::lock_guard<std::mutex> guard(usbLock_);
+        usbHidPath_ = usbTree_->interfacePath(usbPlug_.port, 1);
+        if (usbPlug_.printer) usbPrinterPath_ = usbTree_->interfacePath(usbPlug_.port, 0);
+    }
+    hidChannel()->replacePeer(std::move(hidPeer));
 }
 
 SimDevice* Simulator::addNetDevice(DeviceConfig config, const platform::Ipv4Endpoint& at) {
@@ -188,6 +230,10 @@ std::string Simulator::summary() {
         SimDevice& d = *devices_[i];
         out += "device " + std::to_string(i) + " received " + std::to_string(d.received().packets().size()) +
                " command packets and " + std::to_string(d.rawDataBytes()) + " bytes of raw data\n";
+        if (const FirmwareRecord fw = d.firmware().record(); fw.updateRequests != 0 || fw.begins != 0) {
+            out += "device " + std::to_string(i) + " firmware: " + std::to_string(fw.image.size()) +
+                   " bytes of image received, " + (fw.finished ? "update finished" : "update not finished") + "\n";
+        }
         if (const ConfigSide* side = d.configSide()) {
             out += "device " + std::to_string(i) + " configuration packet";
             char hex[4];

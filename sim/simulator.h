@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,15 @@
 #include "platform/usb_stand_in.h"
 
 namespace tavrin::sim {
+
+// How a simulated USB device is plugged into a stand-in device tree.
+struct UsbPlug {
+    std::uint16_t vendorId = 0x0FE6;
+    std::uint16_t productId = 0x811E;
+    std::string port = "1";  // its place on the bus
+    HidLayout layout;
+    bool printer = true;     // a composite device with a printer interface (MI_00) and HID (MI_01)
+};
 
 class SimDevice {
 public:
@@ -50,10 +60,12 @@ public:
     TcpChannel* controlChannel() { return dynamic_cast<TcpChannel*>(control_.get()); }
 
     // USB devices: the composite device's printer interface (raw data, in receivedData()) and
-    // HID interface (command packets in reports), as the device tree lists them.
+    // HID interface (command packets in reports), as the device tree lists them. A restart into
+    // boot mode (firmware update) enumerates the device anew at the same place on the bus: its
+    // interfaces then have new paths.
     bool isUsb() const { return !usbPort_.empty(); }
-    std::u16string usbPrinterPath() const { return usbPrinterPath_; }
-    std::u16string usbHidPath() const { return usbHidPath_; }
+    std::u16string usbPrinterPath() const;
+    std::u16string usbHidPath() const;
     const std::string& usbPort() const { return usbPort_; }
     HidChannel* hidChannel() { return dynamic_cast<HidChannel*>(control_.get()); }
 
@@ -73,8 +85,10 @@ public:
 
 private:
     friend class Simulator;
-    // The device restarts: away for ms (network: both channels drop and refuse meanwhile).
+    // The device restarts: away for ms (network: both channels drop and refuse meanwhile; USB:
+    // it is plugged in anew at once, its HID interface on a new stand-in device).
     void goAway(std::uint32_t ms);
+    void reenumerate();
 
     DeviceModel model_;
     std::shared_ptr<ConfigSide> configSide_;
@@ -88,19 +102,15 @@ private:
     std::unique_ptr<ByteChannel> usbData_;
     std::unique_ptr<DataService> usbDataService_;
     std::string usbPort_;
+    platform::StandInUsbTree* usbTree_ = nullptr;
+    UsbPlug usbPlug_;
+    std::u16string usbPrinterDevice_;  // the stand-in device of the printer interface
+    mutable std::mutex usbLock_;  // the paths, which a restart changes
     std::u16string usbPrinterPath_;
     std::u16string usbHidPath_;
     FirmwareTarget firmware_;
 };
 
-// How a simulated USB device is plugged into a stand-in device tree.
-struct UsbPlug {
-    std::uint16_t vendorId = 0x0FE6;
-    std::uint16_t productId = 0x811E;
-    std::string port = "1";  // its place on the bus
-    HidLayout layout;
-    bool printer = true;     // a composite device with a printer interface (MI_00) and HID (MI_01)
-};
 
 class Simulator {
 public:
@@ -126,7 +136,9 @@ public:
     // Every device's raw data into folder (created if missing), one file per device
     // "device-<index>.prn"; false (and the file that failed) when a file cannot be made.
     bool saveDataIn(const std::filesystem::path& folder, std::filesystem::path& failed);
-    // One line per device: "device <i> received <n> command packets and <m> bytes of raw data".
+    // One line per device: "device <i> received <n> command packets and <m> bytes of raw data"
+    // (and for a device that was asked for an update "device <i> firmware: <n> bytes of image
+    // received, update finished" or "... not finished").
     std::string summary();
     SimDevice& device(std::size_t index) { return *devices_.at(index); }
     void stop();

@@ -39,6 +39,26 @@ int toolCommandLine(const std::uint8_t* data, std::size_t size) {
         FUZZ_CHECK(!cli::networkPathMistake(inv.path));
         FUZZ_CHECK(inv.searchTimeoutMs <= cli::kMaxSearchTimeoutMs);
         FUZZ_CHECK(inv.deviceTimeoutMs >= 1 && inv.deviceTimeoutMs <= cli::kMaxDeviceTimeoutMs);
+        FUZZ_CHECK(inv.updateTimeoutMs >= 1 && inv.updateTimeoutMs <= cli::kMaxUpdateTimeoutMs);
+        FUZZ_CHECK(inv.command == cli::Command::Update || !inv.restart);
+    }
+    // The arguments as the texts of successive record reads: whole lines come out, none empty,
+    // none with a line end, and no more text than went in.
+    {
+        cli::RecordLines records;
+        std::size_t in = 0, out = 0;
+        std::vector<std::string> lines;
+        for (const std::string& a : args) {
+            in += a.size();
+            for (std::string& l : records.add(a)) lines.push_back(std::move(l));
+        }
+        for (std::string& l : records.finish()) lines.push_back(std::move(l));
+        for (const std::string& l : lines) {
+            FUZZ_CHECK(!l.empty() && l.find('\n') == std::string::npos);
+            out += l.size();
+            cli::classifyUpdateLine(l);
+        }
+        FUZZ_CHECK(out <= in);
     }
     // The arguments as library log lines: a cause found is one of the lines.
     if (const auto cause = cli::decisiveCause(args)) {
@@ -56,6 +76,8 @@ int toolCommandLine(const std::uint8_t* data, std::size_t size) {
     }
     const cli::Bytes raw(data, data + size);
     cli::displayText(raw);
+    // A firmware file's first bytes: a mistake is named for anything shorter than a header.
+    FUZZ_CHECK(size >= 128 || cli::firmwareFileMistake(raw, size).has_value());
     if (const auto text = cli::printableText(raw)) FUZZ_CHECK(text->size() <= raw.size());
 
     std::u16string list(size / 2, u'\0');

@@ -393,6 +393,41 @@ TEST(SimControl, NetworkDevicesDropAndRefuse) {
     EXPECT_FALSE(runControl(simulator, "refuse 0 0").ok);
 }
 
+TEST(SimOptions, FirmwareSwitches) {
+    const Options o = parseOptions({"--boot-mode", "--restart-wait", "8", "--restart-away", "300", "--work-mode-status",
+                                    "2", "--fw-busy", "3", "--fw-busy-wait", "0x10", "--fw-piece-delay", "40",
+                                    "--save-firmware", "image.bin", "--device", "--fw-fault", "vanish:5", "--device",
+                                    "--fw-fault", "no-answer", "--device", "--fw-fault", "busy-forever"});
+    ASSERT_TRUE(o.error.empty()) << o.error;
+    ASSERT_EQ(o.devices.size(), 3u);
+    const FirmwareConfig& fw = o.devices[0].firmware;  // the defaults of every device
+    EXPECT_TRUE(fw.inBootMode);
+    EXPECT_EQ(fw.restartWait, 8);
+    EXPECT_EQ(fw.awayMs, 300u);
+    EXPECT_EQ(fw.workModeStatus, 2);
+    EXPECT_EQ(fw.busyAnswers, 3);
+    EXPECT_EQ(fw.busyWait, 16);
+    EXPECT_EQ(fw.pieceDelayMs, 40u);
+    EXPECT_EQ(fw.saveImageTo, "image.bin");
+    const struct {
+        std::int32_t vanishAfter, silentPiece;
+        bool busyForever;
+    } faults[] = {{5, -1, false}, {-1, 1, false}, {-1, -1, true}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(o.devices[i].firmware.vanishAfter, faults[i].vanishAfter) << i;
+        EXPECT_EQ(o.devices[i].firmware.silentPiece, faults[i].silentPiece) << i;
+        EXPECT_EQ(o.devices[i].firmware.busyForever, faults[i].busyForever) << i;
+    }
+    EXPECT_FALSE(parseOptions({}).devices.at(0).firmware.inBootMode);
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--fw-fault", "vanish:x"}, {"--fw-fault", "busy-forever:2"}, {"--fw-fault", "crash"},
+             {"--fw-fault", "no-answer:-1"}, {"--restart-wait", "65536"}, {"--work-mode-status", "256"},
+             {"--save-firmware", ""}, {"--save-firmware"}, {"--fw-busy"}}) {
+        EXPECT_FALSE(parseOptions(bad).error.empty()) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+    }
+    EXPECT_NE(std::string(usageText()).find("--fw-fault"), std::string::npos);
+}
+
 TEST(SimOptions, SaveDataAndDataRate) {
     const Options o = parseOptions({"--save-data", "out", "--device", "--data-rate", "9600"});
     ASSERT_EQ(o.error, "");

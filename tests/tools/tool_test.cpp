@@ -13,6 +13,7 @@
 #include "platform/system_info.h"
 #include "sim/simulator.h"
 #include "tavrin/tavrin.h"
+#include "tests/dfu/firmware_file.h"
 #include "tests/support/library_under_test.h"
 #include "tools/tavrin/cli.h"
 #include "tools/tavrin/tool.h"
@@ -848,5 +849,297 @@ TEST_F(ToolRun, ControlCommandsChangeTheDeviceTheToolSees) {
         EXPECT_EQ(r.err.substr(0, s.err.size()), s.err) << s.control;
     }
 }
+}  // namespace
+}  // namespace tavrin::cli
+
+namespace tavrin::cli {
+namespace {
+
+TEST(ToolCommandLine, ReadsTheUpdateCommand) {
+    const struct {
+        Args args;
+        std::string error, file;
+        bool restart;
+        std::uint32_t updateMs, deviceMs;
+    } cases[] = {
+        {{"update", "127.0.0.2:9100", "fw.udf"}, "", "fw.udf", false, kDefaultUpdateTimeoutMs, kDefaultDeviceTimeoutMs},
+        {{"update", "p", "fw.udf", "--restart"}, "", "fw.udf", true, kDefaultUpdateTimeoutMs, kDefaultDeviceTimeoutMs},
+        // The whole update's limit; the device's come-up gets no longer than that.
+        {{"--timeout", "3600000", "update", "p", "f"}, "", "f", false, 3600000, kDefaultDeviceTimeoutMs},
+        {{"update", "p", "f", "--timeout=500"}, "", "f", false, 500, 500},
+        {{"update", "p"}, "usage: tavrin update PATH FILE [--restart]", "", false, 0, 0},
+        {{"update", "p", "f", "g"}, "usage: tavrin update PATH FILE [--restart]", "", false, 0, 0},
+        {{"update", "p", "f", "--timeout", "3600001"}, "--timeout needs a wait in ms 1..3600000", "", false, 0, 0},
+        {{"update", "p", "-"}, "update: FILE must name a file (the library opens it itself)", "", false, 0, 0},
+        {{"update", "p", "fw\xC0\x80.udf"}, "FILE is not valid UTF-8", "", false, 0, 0},
+        {{"info", "p", "--restart"}, "--restart does not apply to the command info", "", false, 0, 0},
+        // Seven digits are no wait for the other commands either.
+        {{"info", "p", "--timeout", "1000000"}, "--timeout needs a wait in ms 1..600000", "", false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const ParseResult r = parseCommandLine(c.args);
+        const std::string what = c.args[0] + " #" + std::to_string(c.args.size()) + " " + c.args.back();
+        EXPECT_EQ(r.error, c.error) << what;
+        if (!c.error.empty()) continue;
+        EXPECT_EQ(r.invocation.command, Command::Update) << what;
+        EXPECT_EQ(r.invocation.path, c.args[0] == "update" ? c.args[1] : c.args[3]) << what;
+        EXPECT_EQ(r.invocation.file, c.file) << what;
+        EXPECT_EQ(r.invocation.restart, c.restart) << what;
+        EXPECT_EQ(r.invocation.updateTimeoutMs, c.updateMs) << what;
+        EXPECT_EQ(r.invocation.deviceTimeoutMs, c.deviceMs) << what;
+    }
+}
+
+TEST(ToolUpdateText, FirmwareFileMistakes) {
+    const auto file = [](std::uint8_t h, std::size_t size) {
+        Bytes b(size, 0);
+        const char magic[] = "udf1";
+        std::copy(magic, magic + 4, b.begin());
+        if (size > 4) b[4] = h;
+        return b;
+    };
+    Bytes noMagic = file(128, 400);
+    noMagic[3] = '2';
+    const struct {
+        Bytes bytes;
+        std::string mistake;
+    } cases[] = {
+        {file(128, 1000), "(none)"},
+        {file(8, 128), "(none)"},
+        {file(255, 255), "(none)"},
+        {file(128, 127), "it is shorter than a firmware header (127 of 128 bytes)"},
+        {{}, "it is shorter than a firmware header (0 of 128 bytes)"},
+        {noMagic, "it is no firmware file (it does not begin with \"udf1\")"},
+        {file(7, 300), "its header length 7 is below 8"},
+        {file(0, 300), "its header length 0 is below 8"},
+        {file(200, 150), "its header length 200 is beyond its 150 bytes"},
+    };
+    for (const auto& c : cases) {
+        const Bytes head(c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(c.bytes.size(), 128)));
+        EXPECT_EQ(firmwareFileMistake(head, c.bytes.size()).value_or("(none)"), c.mistake) << c.bytes.size();
+    }
+    EXPECT_EQ(progressBar(0, 10), "[----------]   0%");
+    EXPECT_EQ(progressBar(51, 10), "[#####-----]  51%");
+    EXPECT_EQ(progressBar(100, 10), "[##########] 100%");
+    EXPECT_EQ(progressBar(250, 4), "[####] 100%");
+}
+
+TEST(ToolUpdateText, RecordLinesWithoutTheirStamps) {
+    // Each case: the texts of successive record reads, and the lines that come out of them (the
+    // last read's lines after finish()).
+    const struct {
+        std::vector<std::string> reads;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {{"12-00-01+0042 : PHDL(0)#a\r\n"}, {"PHDL(0)#a"}},
+        {{"12-00-01+0042 : one\r\n12-00-01+0043 : two\r\n"}, {"one", "two"}},
+        // A line cut between two reads comes out whole.
+        {{"12-00-01+0042 : par", "t\r\n"}, {"part"}},
+        // A record without its line end ends where the next stamp begins.
+        {{"12-00-01+0042 : number = 12-00-01+0050 :  next\r\n"}, {"number = ", " next"}},
+        {{"12-00-01+0042 : number = ", "12-00-01+0050 : next\r\n"}, {"number = ", "next"}},
+        // Lines without a stamp stay as they are; digits that only look like one at the start.
+        {{"no stamp\r\n1-00-01+0042 : x\n"}, {"no stamp", "1-00-01+0042 : x"}},
+        // The last line without its line end comes with finish(); empty lines do not come at all.
+        {{"12-00-01+0042 : a\r\n\r\n", "12-00-01+0043 : tail"}, {"a", "tail"}},
+    };
+    for (const auto& c : cases) {
+        RecordLines lines;
+        std::vector<std::string> got;
+        for (const std::string& r : c.reads)
+            for (const std::string& l : lines.add(r)) got.push_back(l);
+        for (const std::string& l : lines.finish()) got.push_back(l);
+        EXPECT_EQ(got, c.lines) << c.reads[0];
+    }
+    EXPECT_EQ(withoutTimeStamp("23-59-59+0999 : x"), "x");
+    EXPECT_EQ(withoutTimeStamp("23-59-59+0999 :x"), "23-59-59+0999 :x");
+}
+
+TEST(ToolUpdateText, TheLinesThatEndAnUpdate) {
+    const struct {
+        const char* line;
+        UpdateLine kind;
+    } cases[] = {
+        {"PHDL(0)#更 新 完 成 OK...", UpdateLine::Done},
+        {"PHDL(3)#设 备 重 新 启 动(0)", UpdateLine::Restarted},
+        {"PHDL(0)#启 动 设 备 失 败(-1)", UpdateLine::Failed},
+        {"PHDL(0)#同 步 设 备 失 败(4)", UpdateLine::Failed},
+        {"PHDL(0)#发 送 数 据 失 败(-2)", UpdateLine::Failed},
+        {"PHDL(0)#设 备 更 新 失 败(-1)", UpdateLine::Failed},
+        {"PHDL(0)#更 新 操 作 被 取 消", UpdateLine::Failed},
+        {"PHDL(0)#开 始 更 新", UpdateLine::Step},
+        {"PHDL(0)#命 令 读 取 超 时(3)", UpdateLine::Step},  // retries go on
+        {"PHDL(0)#发 送 数 据 完 成，等 待 设 备 更 新...", UpdateLine::Step},
+        {"加 载 固 件 文 件", UpdateLine::Step},
+        {"tavrin: PHDL(0)#更 新 完 成 OK...", UpdateLine::Step},  // only the library's own lines count
+    };
+    for (const auto& c : cases) EXPECT_EQ(classifyUpdateLine(c.line), c.kind) << c.line;
+}
+
+// Updates by the tool against the simulator's network device.
+class ToolUpdate : public ToolRun {
+protected:
+    sim::SimDevice* device(sim::FirmwareConfig firmware, std::uint8_t connectStatus = 0) {
+        sim::DeviceConfig config;
+        config.firmware = firmware;
+        config.connectStatus = connectStatus;
+        sim::SimDevice* dev = sim_.addNetDevice(config, {{127, 0, 0, 1}, 0});
+        EXPECT_NE(dev, nullptr);
+        return dev;
+    }
+    std::string firmware(const test::FwBytes& bytes, const std::string& name = "fw.udf") {
+        test::writeFile(folder_ / name, bytes);
+        return (folder_ / name).string();
+    }
+    static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+};
+
+TEST_F(ToolUpdate, UpdatesTheDeviceAndShowsItsSteps) {
+    sim::FirmwareConfig fw;  // not in boot mode: it restarts into it and is found again
+    sim::SimDevice* dev = device(fw);
+    ASSERT_NE(dev, nullptr);
+    const std::string path = toUtf8(dev->networkPath());
+    const test::FwBytes file = test::makeFirmware(128, 1000);
+    const std::string fwFile = firmware(file);
+
+    const Outcome r = run({"update", path, fwFile});
+    ASSERT_EQ(r.code, kExitOk) << r.err << r.out;
+    const sim::FirmwareRecord got = dev->firmware().record();
+    EXPECT_EQ(got.image, test::FwBytes(file.begin() + 128, file.end()));
+    EXPECT_EQ(got.headerBody, test::FwBytes(file.begin() + 8, file.begin() + 128));
+    EXPECT_TRUE(got.finished);
+    EXPECT_EQ(got.bootRestarts, 1u);
+    EXPECT_EQ(got.restarts, 0u);
+    // The steps, one a line without their time stamps, in their order.
+    std::size_t at = 0;
+    for (const char* step : {"加 载 固 件 文 件\n", " 重 启 设 备 进 入 Boot 模 式\n", "#开 始 更 新\n",
+                                    "#发 送 数 据 完 成，等 待 设 备 更 新...\n", "#更 新 完 成 OK...\n"}) {
+        const std::size_t found = r.out.find(step, at);
+        ASSERT_NE(found, std::string::npos) << step << " in\n" << r.out;
+        at = found;
+    }
+    EXPECT_FALSE(has(r.out, " : ")) << r.out;  // no stamps
+    EXPECT_FALSE(has(r.out, "tavrin: ")) << r.out;  // not the tool's own records
+    // Not a terminal: the progress once at the end, no bar.
+    EXPECT_TRUE(has(r.err, fwFile + ": 100%\n")) << r.err;
+    EXPECT_FALSE(has(r.err, "\r")) << r.err;
+    EXPECT_TRUE(has(r.err, "tavrin: the firmware of " + path + " was updated from " + fwFile)) << r.err;
+
+    // Again with the restart, on a terminal: the bar, and the restart's line after the success.
+    const Outcome again = runWith({"update", path, fwFile, "--restart"}, "", true);
+    ASSERT_EQ(again.code, kExitOk) << again.err << again.out;
+    EXPECT_TRUE(has(again.out, "#设 备 重 新 启 动(0)\n")) << again.out;
+    EXPECT_LT(again.out.find("#更 新 完 成 OK..."), again.out.find("#设 备 重 新 启 动(0)"));
+    EXPECT_TRUE(has(again.err, "\r" + fwFile + ": [")) << again.err;
+    EXPECT_TRUE(has(again.err, "##] 100%")) << again.err;
+    EXPECT_EQ(dev->firmware().record().restarts, 1u);
+    EXPECT_EQ(dev->firmware().record().image, test::FwBytes(file.begin() + 128, file.end()));
+}
+
+TEST_F(ToolUpdate, JsonDocument) {
+    sim::FirmwareConfig fw;
+    fw.inBootMode = true;
+    sim::SimDevice* dev = device(fw);
+    ASSERT_NE(dev, nullptr);
+    const std::string path = toUtf8(dev->networkPath());
+    const std::string fwFile = firmware(test::makeFirmware(128, 1000));
+    const Outcome r = run({"--json", "update", path, fwFile});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    const auto quoted = [](const std::string& t) { return Json::text(t).dump(); };  // backslashes escaped
+    const std::string head = "{\"ok\":true,\"command\":\"update\",\"path\":" + quoted(path) + ",\"file\":" +
+                             quoted(fwFile) + ",\"restart\":false,\"steps\":[\"";
+    EXPECT_EQ(r.out.substr(0, head.size()), head) << r.out;
+    EXPECT_TRUE(has(r.out, "#更 新 完 成 OK...\"],\"percent\":100}\n")) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+
+    const std::string refusedFile = firmware(test::FwBytes(127, 'u'), "short.udf");
+    const Outcome refused = run({"--json", "update", path, refusedFile});
+    EXPECT_EQ(refused.code, kExitFileRefused);
+    EXPECT_EQ(refused.out, "{\"ok\":false,\"command\":\"update\",\"path\":" + quoted(path) + ",\"file\":" +
+                               quoted(refusedFile) + ",\"restart\":false,\"steps\":[],\"percent\":null,\"exitCode\":3,"
+                               "\"error\":" +
+                               quoted("the library refused the firmware file " + refusedFile +
+                                      ": it is shorter than a firmware header (127 of 128 bytes)") +
+                               ",\"cause\":\"it is shorter than a firmware header (127 of 128 bytes)\",\"logLine\":null}\n");
+}
+
+TEST_F(ToolUpdate, FailuresHaveTheirOwnExitCodes) {
+    test::FwBytes badCheck = test::makeFirmware(128, 1000);
+    badCheck[5] ^= 0x01;
+    test::FwBytes noMagic = test::makeFirmware(128, 1000);
+    noMagic[0] = 'U';
+    sim::FirmwareConfig boot;
+    boot.inBootMode = true;
+    sim::FirmwareConfig busy = boot;
+    busy.busyForever = true;
+    sim::FirmwareConfig vanishing = boot;
+    vanishing.vanishAfter = 2;
+    sim::FirmwareConfig slow = boot;
+    slow.pieceDelayMs = 400;
+    const struct {
+        const char* what;
+        sim::FirmwareConfig fw;
+        std::uint8_t connectStatus;
+        test::FwBytes file;
+        Args options;
+        int code;
+        std::string err;   // the failure line's beginning (after "tavrin: ")
+        std::string step;  // a step line that must be shown
+    } cases[] = {
+        {"a good file", boot, 0, test::makeFirmware(128, 1000, 3), {}, kExitOk, "", "#更 新 完 成 OK..."},
+        {"127 bytes", boot, 0, test::FwBytes(127, 'u'), {}, kExitFileRefused,
+         "the library refused the firmware file FILE: it is shorter than a firmware header (127 of 128 bytes)", ""},
+        {"no magic", boot, 0, noMagic, {}, kExitFileRefused,
+         "the library refused the firmware file FILE: it is no firmware file", ""},
+        {"header length", boot, 0, test::makeFirmware(4, 300), {}, kExitFileRefused,
+         "the library refused the firmware file FILE: its header length 4 is below 8", ""},
+        {"check value", boot, 0, badCheck, {}, kExitFileRefused,
+         "the library refused the firmware file FILE: its header's check value does not match", ""},
+        {"connect refused", boot, 3, test::makeFirmware(128, 1000), {}, kExitStartFailed,
+         "the update did not start on PATH: 连 接 请 求 失 败 ", "连 接 请 求 失 败 "},
+        {"busy for ever", busy, 0, test::makeFirmware(128, 1000), {}, kExitUpdateFailed,
+         "the update of PATH failed: PHDL(", "#设 备 更 新 失 败(-1)"},
+        {"vanishes", vanishing, 0, test::makeFirmware(128, 1000), {}, kExitUpdateFailed,
+         "the update of PATH failed: PHDL(", "#发 送 数 据 失 败(-"},  // -1 or -2: unanswered, or not sent
+        {"time-out", slow, 0, test::makeFirmware(128, 1000), {"--timeout", "500"}, kExitTimedOut,
+         "the update of PATH did not end within 500 ms: it was stopped", "更 新 线 程 正 常 关 闭"},
+    };
+    for (const auto& c : cases) {
+        sim::SimDevice* dev = device(c.fw, c.connectStatus);
+        ASSERT_NE(dev, nullptr);
+        const std::string path = toUtf8(dev->networkPath());
+        const std::string fwFile = firmware(c.file, std::string("case-") + std::to_string(c.code) + ".udf");
+        Args args = {"update", path, fwFile};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto start = std::chrono::steady_clock::now();
+        const Outcome r = run(args);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(r.code, c.code) << c.what << "\n" << r.err << r.out;
+        EXPECT_LT(took, std::chrono::seconds(30)) << c.what;
+        if (!c.step.empty()) {
+            EXPECT_TRUE(has(r.out, c.step)) << c.what << "\n" << r.out;
+        }
+        if (c.code == kExitOk) continue;
+        std::string err = "tavrin: " + c.err;
+        if (const auto p = err.find("FILE"); p != std::string::npos) err.replace(p, 4, fwFile);
+        if (const auto p = err.find("PATH"); p != std::string::npos) err.replace(p, 4, path);
+        // One failure line, the last (the progress reached comes before it).
+        const std::size_t last = r.err.rfind('\n', r.err.size() - 2);
+        const std::string lastLine = r.err.substr(last == std::string::npos ? 0 : last + 1);
+        EXPECT_EQ(lastLine.substr(0, err.size()), err) << c.what;
+        EXPECT_EQ(r.err.find("tavrin: "), r.err.rfind("tavrin: ")) << c.what << ": " << r.err;
+        if (c.code == kExitUpdateFailed) {
+            // The failure line is the step the device's failure gave.
+            EXPECT_TRUE(has(r.err, c.step)) << r.err;
+            EXPECT_FALSE(dev->firmware().record().finished) << c.what;
+        }
+        if (c.code == kExitFileRefused) {
+            EXPECT_EQ(dev->firmware().record().begins, 0u) << c.what << ": nothing sent";
+        }
+    }
+    EXPECT_EQ(run({"update", "127.0.0.1:9", (folder_ / "none.udf").string()}).err,
+              "tavrin: cannot read " + (folder_ / "none.udf").string() + ": no such file\n");
+}
+
 }  // namespace
 }  // namespace tavrin::cli

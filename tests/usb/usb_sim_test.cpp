@@ -8,7 +8,10 @@
 #include <thread>
 
 #include "platform/device_peer.h"
+#include "platform/notify_window.h"
 #include "sim/simulator.h"
+#include "tests/dfu/firmware_file.h"
+#include "tests/support/library_under_test.h"
 #include "tests/usb/usb_tree_fixture.h"
 
 namespace tavrin::test {
@@ -194,6 +197,48 @@ TEST_F(UsbSimDevice, AnInterfaceWithoutItsSiblingFailsTheOpenOfBoth) {
         EXPECT_EQ(h, 0) << c.type;
         dllFunc_CloseDev(h);
     }
+}
+
+// A firmware update over the HID interface: the device restarts into its boot mode and comes
+// back in the same place on the bus as a new HID path, where the library finds it again and sends
+// it the image.
+TEST_F(UsbSimDevice, AFirmwareUpdateFindsTheRestartedDeviceAtItsNewPath) {
+    sim::DeviceConfig config;
+    config.firmware.restartWait = 2;  // 50 ms
+    sim::SimDevice* dev = sim_.addUsbDevice(config, *tree_, {});
+    ASSERT_NE(dev, nullptr);
+    const std::u16string before = dev->usbHidPath();
+    const std::int32_t h = open(before, PORT_HID, MODE_CTRL);
+    ASSERT_GE(h, 0);
+    ASSERT_EQ(query(h, u"CTRL_CMDGET_MODEL"), "TV-P80");
+
+    const std::filesystem::path folder = makeTempFolder("usb-dfu");
+    const FwBytes file = makeFirmware(128, 1000);
+    writeFile(folder / "fw.udf", file);
+    platform::NotifyWindow window;
+    ASSERT_TRUE(window.valid());
+    ASSERT_EQ(dllFunc_OpenDfu(h, exportText(folder / "fw.udf").c_str(), window.target()), 1);
+    ASSERT_EQ(dllFunc_DFUStart(h, 0), 1);
+    // Without a log the update's progress is all it reports: 100 once the device took the image.
+    bool done = false;
+    for (const auto start = std::chrono::steady_clock::now();
+         !done && std::chrono::steady_clock::now() - start < std::chrono::seconds(20);) {
+        window.pump(50);
+        for (const auto& n : window.received()) done = done || n.wParam == DFU_NOTIFY_PROGRESS + 100;
+    }
+    EXPECT_TRUE(done);
+    EXPECT_EQ(dllFunc_CloseDfu(h), 1);
+
+    const sim::FirmwareRecord got = dev->firmware().record();
+    EXPECT_EQ(got.bootRestarts, 1u);
+    EXPECT_TRUE(got.finished);
+    EXPECT_EQ(got.image, FwBytes(file.begin() + 128, file.end()));
+    EXPECT_NE(dev->usbHidPath(), before) << "enumerated anew";
+    EXPECT_FALSE(logHas(u"reOpenPort : Fail")) << std::string(logged().begin(), logged().end());
+    // The device answers at its new path through the handle it was found again for.
+    EXPECT_EQ(query(h, u"CTRL_CMDGET_MODEL"), "TV-P80");
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
 }
 
 }  // namespace

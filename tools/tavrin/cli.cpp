@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -28,13 +29,19 @@ const char kUsage[] =
     "                           or set the item NAME to VALUE on the device; a PATH that\n"
     "                           ends in .xml is a description file: offline, the values\n"
     "                           come from and go to devCfg.dat in the user data folder\n"
+    "  update PATH FILE [--restart]\n"
+    "                           update the device's firmware from FILE (a \"udf1\" file):\n"
+    "                           prints each step the library reports, draws a progress bar\n"
+    "                           on a terminal; --restart restarts the device afterwards\n"
     "\n"
     "Options:\n"
     "  --timeout MS list: the search's wait after the last answer (1..10000); info, send,\n"
     "               write, status, config: how long a network device may take to come up\n"
-    "               and take a command or data (1..600000, default 3000)\n"
-    "  --json       list, info, send, status, commands, config: one JSON document on\n"
-    "               standard output\n"
+    "               and take a command or data (1..600000, default 3000); update: how\n"
+    "               long the whole update may take (1..3600000, default 600000)\n"
+    "  --json       list, info, send, status, commands, config, update: one JSON\n"
+    "               document on standard output\n"
+    "  --restart    update: restart the device after a successful update\n"
     "  --quiet, -q  no progress and no summaries, only errors\n"
     "  -v           on failure, print every library log line of the run\n"
     "  --log FILE   write the library log to FILE during the run\n"
@@ -54,7 +61,8 @@ const char kUsage[] =
     "the library log of the run in a temporary file of its own when no log is open.\n"
     "\n"
     "Exit codes: 0 success, 1 device or I/O failure (list --require: nothing found),\n"
-    "2 usage error.\n";
+    "2 usage error; update: 3 the library refused the firmware file, 4 the update did\n"
+    "not start, 5 the device reported a failure of the update, 6 time-out.\n";
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -105,6 +113,7 @@ enum : unsigned {
     kTakesSearch = 1u << 0,   // --port, --require
     kTakesTimeout = 1u << 1,  // --timeout
     kTakesJson = 1u << 2,     // --json
+    kTakesRestart = 1u << 3,  // --restart
 };
 
 // The command table: the command's word, its arguments (at least, at most), its usage form and
@@ -125,6 +134,7 @@ const CommandSpec kCommands[] = {
     {"commands", Command::Commands, 0, 0, "commands", kTakesJson},
     {"status", Command::Status, 1, 1, "status PATH", kTakesTimeout | kTakesJson},
     {"config", Command::Config, 1, 2, "config PATH [NAME=VALUE]", kTakesTimeout | kTakesJson},
+    {"update", Command::Update, 2, 2, "update PATH FILE [--restart]", kTakesTimeout | kTakesJson | kTakesRestart},
 };
 
 const CommandSpec* commandNamed(std::string_view word) {
@@ -139,7 +149,68 @@ struct GivenOptions {
     std::optional<unsigned long> timeoutMs;  // --timeout, checked against the command
     bool timeout = false;
     bool json = false;
+    bool restart = false;
 };
+
+// A switch without a value: true when arg is one (it is taken into inv).
+bool takeSwitch(const std::string& arg, Invocation& inv, GivenOptions& given) {
+    if (arg == "--help" || arg == "-h") {
+        inv.help = true;
+    } else if (arg == "--version") {
+        inv.version = true;
+    } else if (arg == "--records") {
+        inv.records = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+        inv.quiet = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+        inv.verbose = true;
+    } else if (arg == "--json") {
+        inv.json = true;
+        given.json = true;
+    } else if (arg == "--restart") {
+        inv.restart = true;
+        given.restart = true;
+    } else if (arg == "--require") {
+        inv.require = true;
+        if (given.search.empty()) given.search = "--require";
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// An option with a value, "--x VALUE" or "--x=VALUE", at args[i] (i then moves past the value):
+// nothing when args[i] is none, else an error text (empty when the option is good).
+std::optional<std::string> takeValuedOption(const std::vector<std::string>& args, std::size_t& i, Invocation& inv,
+                                            GivenOptions& given) {
+    const std::string& arg = args[i];
+    auto value = [&](const char* option) -> std::optional<std::string> {
+        const std::string withEquals = std::string(option) + "=";
+        if (startsWith(arg, withEquals)) return arg.substr(withEquals.size());
+        if (arg == option && i + 1 < args.size()) return args[++i];
+        return std::nullopt;
+    };
+    if (startsWith(arg, "--log")) {
+        const auto file = value("--log");
+        if (!file || file->empty()) return "--log needs a FILE";
+        inv.logFile = *file;
+    } else if (startsWith(arg, "--port")) {
+        const auto text = value("--port");
+        const auto port = text ? decimal(*text, 5) : std::nullopt;
+        if (!port || *port == 0 || *port > 65535) return "--port needs a UDP port 1..65535";
+        inv.searchPort = static_cast<std::uint16_t>(*port);
+        if (given.search.empty()) given.search = "--port";
+    } else if (startsWith(arg, "--timeout")) {
+        const auto text = value("--timeout");
+        const auto ms = text ? decimal(*text, 7) : std::nullopt;
+        // Its range depends on the command, which may come later on the line.
+        given.timeout = true;
+        given.timeoutMs = ms && *ms != 0 ? ms : std::optional<unsigned long>(0);
+    } else {
+        return std::nullopt;
+    }
+    return std::string();
+}
 
 // Takes the options out of args; the rest, in order, into words. An empty text when all is well.
 std::string readOptions(const std::vector<std::string>& args, Invocation& inv, std::vector<std::string>& words,
@@ -149,52 +220,83 @@ std::string readOptions(const std::vector<std::string>& args, Invocation& inv, s
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             words.push_back(arg);
-            continue;
-        }
-        auto value = [&](const char* option) -> std::optional<std::string> {
-            const std::string withEquals = std::string(option) + "=";
-            if (startsWith(arg, withEquals)) return arg.substr(withEquals.size());
-            if (arg == option && i + 1 < args.size()) return args[++i];
-            return std::nullopt;
-        };
-        if (arg == "--") {
+        } else if (arg == "--") {
             optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
-            inv.help = true;
-        } else if (arg == "--version") {
-            inv.version = true;
-        } else if (arg == "--records") {
-            inv.records = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            inv.quiet = true;
-        } else if (arg == "-v" || arg == "--verbose") {
-            inv.verbose = true;
-        } else if (arg == "--json") {
-            inv.json = true;
-            given.json = true;
-        } else if (arg == "--require") {
-            inv.require = true;
-            if (given.search.empty()) given.search = "--require";
-        } else if (startsWith(arg, "--log")) {
-            const auto file = value("--log");
-            if (!file || file->empty()) return "--log needs a FILE";
-            inv.logFile = *file;
-        } else if (startsWith(arg, "--port")) {
-            const auto text = value("--port");
-            const auto port = text ? decimal(*text, 5) : std::nullopt;
-            if (!port || *port == 0 || *port > 65535) return "--port needs a UDP port 1..65535";
-            inv.searchPort = static_cast<std::uint16_t>(*port);
-            if (given.search.empty()) given.search = "--port";
-        } else if (startsWith(arg, "--timeout")) {
-            const auto text = value("--timeout");
-            const auto ms = text ? decimal(*text, 6) : std::nullopt;
-            // Its range depends on the command, which may come later on the line.
-            given.timeout = true;
-            given.timeoutMs = ms && *ms != 0 ? ms : std::optional<unsigned long>(0);
+        } else if (takeSwitch(arg, inv, given)) {
+        } else if (const auto error = takeValuedOption(args, i, inv, given)) {
+            if (!error->empty()) return *error;
         } else {
             return "unknown option " + arg;
         }
     }
+    return {};
+}
+
+// The options given that only some commands take must belong to the command: an error text, or
+// empty (and --timeout's value goes where the command wants it).
+std::string applyCommandOptions(const CommandSpec& spec, const GivenOptions& given, Invocation& inv) {
+    if (!given.search.empty() && (spec.takes & kTakesSearch) == 0) return given.search + " belongs to the command list";
+    if (given.timeout) {
+        if ((spec.takes & kTakesTimeout) == 0) return std::string("--timeout does not apply to the command ") + spec.word;
+        const unsigned long most = spec.command == Command::List     ? kMaxSearchTimeoutMs
+                                   : spec.command == Command::Update ? kMaxUpdateTimeoutMs
+                                                                     : kMaxDeviceTimeoutMs;
+        if (*given.timeoutMs == 0 || *given.timeoutMs > most) return "--timeout needs a wait in ms 1.." + std::to_string(most);
+        const auto ms = static_cast<std::uint32_t>(*given.timeoutMs);
+        if (spec.command == Command::List) {
+            inv.searchTimeoutMs = ms;
+        } else if (spec.command == Command::Update) {
+            inv.updateTimeoutMs = ms;
+            inv.deviceTimeoutMs = std::min(ms, kDefaultDeviceTimeoutMs);
+        } else {
+            inv.deviceTimeoutMs = ms;
+        }
+    }
+    if (given.restart && (spec.takes & kTakesRestart) == 0)
+        return std::string("--restart does not apply to the command ") + spec.word;
+    if (given.json && (spec.takes & kTakesJson) == 0) return std::string("--json does not apply to the command ") + spec.word;
+    return {};
+}
+
+// The command's arguments (words after the command's own) into inv: an error text, or empty.
+std::string takeArguments(const std::vector<std::string>& words, Invocation& inv) {
+    const std::size_t count = words.size() - 1;
+    if (count >= 1) inv.path = words[1];
+    if (inv.command == Command::Write || inv.command == Command::Update) inv.file = words[2];
+    if (inv.command == Command::Update && inv.file == "-") return "update: FILE must name a file (the library opens it itself)";
+    if (inv.command == Command::Config && count == 2) {
+        const std::size_t eq = words[2].find('=');
+        if (eq == std::string::npos || eq == 0) return "config: write the setting as NAME=VALUE";
+        inv.assign = true;
+        inv.name = words[2].substr(0, eq);
+        inv.value = words[2].substr(eq + 1);
+    }
+    if (inv.command == Command::Send) inv.name = words[2];
+    return {};
+}
+
+// The texts that go to the library must name what they say: an error text, or empty.
+std::string checkTexts(const Invocation& inv) {
+    // The library takes these as UTF-16: a text that is not well-formed UTF-8 would name something
+    // else. (FILE of write is opened by the tool itself, byte for byte.)
+    const std::pair<const std::string*, const char*> named[] = {
+        {&inv.path, "PATH"}, {&inv.name, "NAME"}, {&inv.value, "VALUE"}, {&inv.logFile, "--log FILE"}};
+    for (const auto& [text, what] : named)
+        if (!utf::isWellFormed(*text)) return std::string(what) + " is not valid UTF-8";
+    // The firmware file goes to the library by name as well.
+    if (inv.command == Command::Update && !utf::isWellFormed(inv.file)) return "FILE is not valid UTF-8";
+    if (!inv.path.empty())
+        if (const auto mistake = networkPathMistake(inv.path)) return *mistake;
+    return {};
+}
+
+// send: the data bytes after PATH and NAME: an error text, or empty.
+std::string takeCommandData(const std::vector<std::string>& words, Invocation& inv) {
+    if (inv.command != Command::Send) return {};
+    const auto data = parseHex(std::vector<std::string>(words.begin() + 3, words.end()));
+    if (!data) return "bad hex data (write bytes as pairs of digits: 01 02 ff or 0102ff)";
+    if (inv.name != kRawCommand && data->size() > kMaxCommandData) return "a command takes at most 255 data bytes";
+    inv.data = *data;
     return {};
 }
 
@@ -240,68 +342,11 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
         r.error = std::string("usage: tavrin ") + spec->form;
         return r;
     }
-    if (!given.search.empty() && (spec->takes & kTakesSearch) == 0) {
-        r.error = given.search + " belongs to the command list";
-        return r;
-    }
-    if (given.timeout) {
-        if ((spec->takes & kTakesTimeout) == 0) {
-            r.error = std::string("--timeout does not apply to the command ") + spec->word;
-            return r;
-        }
-        const unsigned long most = inv.command == Command::List ? kMaxSearchTimeoutMs : kMaxDeviceTimeoutMs;
-        if (*given.timeoutMs == 0 || *given.timeoutMs > most) {
-            r.error = "--timeout needs a wait in ms 1.." + std::to_string(most);
-            return r;
-        }
-        if (inv.command == Command::List) inv.searchTimeoutMs = static_cast<std::uint32_t>(*given.timeoutMs);
-        else inv.deviceTimeoutMs = static_cast<std::uint32_t>(*given.timeoutMs);
-    }
-    if (given.json && (spec->takes & kTakesJson) == 0) {
-        r.error = std::string("--json does not apply to the command ") + spec->word;
-        return r;
-    }
-    if (count >= 1) inv.path = words[1];
-    if (inv.command == Command::Write) inv.file = words[2];
-    if (inv.command == Command::Config && count == 2) {
-        const std::size_t eq = words[2].find('=');
-        if (eq == std::string::npos || eq == 0) {
-            r.error = "config: write the setting as NAME=VALUE";
-            return r;
-        }
-        inv.assign = true;
-        inv.name = words[2].substr(0, eq);
-        inv.value = words[2].substr(eq + 1);
-    }
-    if (inv.command == Command::Send) inv.name = words[2];
-    // The library takes these as UTF-16: a text that is not well-formed UTF-8 would name something
-    // else. (FILE of write is opened by the tool itself, byte for byte.)
-    const std::pair<const std::string*, const char*> named[] = {
-        {&inv.path, "PATH"}, {&inv.name, "NAME"}, {&inv.value, "VALUE"}, {&inv.logFile, "--log FILE"}};
-    for (const auto& [text, what] : named) {
-        if (!utf::isWellFormed(*text)) {
-            r.error = std::string(what) + " is not valid UTF-8";
-            return r;
-        }
-    }
-    if (!inv.path.empty()) {
-        if (const auto mistake = networkPathMistake(inv.path)) {
-            r.error = *mistake;
-            return r;
-        }
-    }
-    if (inv.command == Command::Send) {
-        const auto data = parseHex(std::vector<std::string>(words.begin() + 3, words.end()));
-        if (!data) {
-            r.error = "bad hex data (write bytes as pairs of digits: 01 02 ff or 0102ff)";
-            return r;
-        }
-        if (inv.name != kRawCommand && data->size() > kMaxCommandData) {
-            r.error = "a command takes at most 255 data bytes";
-            return r;
-        }
-        inv.data = *data;
-    }
+    // The first error of the steps is the one told.
+    r.error = applyCommandOptions(*spec, given, inv);
+    if (r.error.empty()) r.error = takeArguments(words, inv);
+    if (r.error.empty()) r.error = checkTexts(inv);
+    if (r.error.empty()) r.error = takeCommandData(words, inv);
     return r;
 }
 
@@ -397,6 +442,95 @@ std::string displayText(const Bytes& bytes) {
 std::string progressText(std::uint64_t done, std::uint64_t total) {
     const unsigned percent = total == 0 ? 100u : static_cast<unsigned>(done * 100 / total);
     return std::to_string(percent) + "% (" + std::to_string(done) + " of " + std::to_string(total) + " bytes)";
+}
+
+std::string progressBar(unsigned percent, std::size_t width) {
+    percent = std::min(percent, 100u);
+    const std::size_t marks = width * percent / 100;
+    char number[8];
+    std::snprintf(number, sizeof number, "%3u%%", percent);
+    return "[" + std::string(marks, '#') + std::string(width - marks, '-') + "] " + number;
+}
+
+std::optional<std::string> firmwareFileMistake(const Bytes& head, std::uint64_t size) {
+    constexpr std::uint64_t kHeader = 128;
+    if (size < kHeader || head.size() < 8)
+        return "it is shorter than a firmware header (" + std::to_string(size) + " of 128 bytes)";
+    if (head[0] != 'u' || head[1] != 'd' || head[2] != 'f' || head[3] != '1')
+        return std::string("it is no firmware file (it does not begin with \"udf1\")");
+    const unsigned h = head[4];
+    if (h < 8) return "its header length " + std::to_string(h) + " is below 8";
+    if (h > size) return "its header length " + std::to_string(h) + " is beyond its " + std::to_string(size) + " bytes";
+    return std::nullopt;
+}
+
+namespace {
+
+// The length of the time stamp "hh-mm-ss+mmmm : " at text[at], or 0 when there is none.
+std::size_t stampAt(std::string_view text, std::size_t at) {
+    constexpr std::string_view shape = "00-00-00+0000 : ";
+    if (text.size() - at < shape.size() || at > text.size()) return 0;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const char c = text[at + i];
+        if (shape[i] == '0' ? (c < '0' || c > '9') : c != shape[i]) return 0;
+    }
+    return shape.size();
+}
+
+}  // namespace
+
+std::string withoutTimeStamp(std::string_view line) { return std::string(line.substr(stampAt(line, 0))); }
+
+std::vector<std::string> RecordLines::add(std::string_view utf8) {
+    pending_.append(utf8);
+    return take(false);
+}
+
+std::vector<std::string> RecordLines::finish() { return take(true); }
+
+std::vector<std::string> RecordLines::take(bool all) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    auto emit = [&](std::size_t end) {
+        std::string line = pending_.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+        line = withoutTimeStamp(line);
+        if (!line.empty()) lines.push_back(line);
+    };
+    for (std::size_t at = 0; at < pending_.size(); ++at) {
+        if (pending_[at] == '\n') {
+            emit(at);
+            start = at + 1;
+        } else if (at > start && stampAt(pending_, at) != 0) {
+            emit(at);  // a record without its line end, and the next one after it
+            start = at;
+        }
+    }
+    if (all && start < pending_.size()) {
+        emit(pending_.size());
+        start = pending_.size();
+    }
+    pending_.erase(0, start);
+    return lines;
+}
+
+UpdateLine classifyUpdateLine(std::string_view line) {
+    // The texts of the update thread's last lines (after "PHDL(n)#").
+    static const char* const kFailures[] = {
+        "#\xE5\x90\xAF \xE5\x8A\xA8 \xE8\xAE\xBE \xE5\xA4\x87 \xE5\xA4\xB1 \xE8\xB4\xA5(",  // 启 动 设 备 失 败(
+        "#\xE5\x90\x8C \xE6\xAD\xA5 \xE8\xAE\xBE \xE5\xA4\x87 \xE5\xA4\xB1 \xE8\xB4\xA5(",  // 同 步 设 备 失 败(
+        "#\xE5\x8F\x91 \xE9\x80\x81 \xE6\x95\xB0 \xE6\x8D\xAE \xE5\xA4\xB1 \xE8\xB4\xA5(",  // 发 送 数 据 失 败(
+        "#\xE8\xAE\xBE \xE5\xA4\x87 \xE6\x9B\xB4 \xE6\x96\xB0 \xE5\xA4\xB1 \xE8\xB4\xA5(",  // 设 备 更 新 失 败(
+        "#\xE6\x9B\xB4 \xE6\x96\xB0 \xE6\x93\x8D \xE4\xBD\x9C \xE8\xA2\xAB \xE5\x8F\x96 \xE6\xB6\x88",  // 更 新 操 作 被 取 消
+    };
+    constexpr std::string_view kDone = "#\xE6\x9B\xB4 \xE6\x96\xB0 \xE5\xAE\x8C \xE6\x88\x90 OK...";  // 更 新 完 成 OK...
+    constexpr std::string_view kRestart = "#\xE8\xAE\xBE \xE5\xA4\x87 \xE9\x87\x8D \xE6\x96\xB0 \xE5\x90\xAF \xE5\x8A\xA8(";  // 设 备 重 新 启 动(
+    if (line.rfind("PHDL(", 0) != 0) return UpdateLine::Step;
+    if (line.find(kDone) != std::string_view::npos) return UpdateLine::Done;
+    if (line.find(kRestart) != std::string_view::npos) return UpdateLine::Restarted;
+    for (const char* failure : kFailures)
+        if (line.find(failure) != std::string_view::npos) return UpdateLine::Failed;
+    return UpdateLine::Step;
 }
 
 std::u16string fromUtf8(std::string_view text) { return utf::utf8ToUtf16Lossy(text); }

@@ -18,6 +18,12 @@ using Bytes = std::vector<std::uint8_t>;
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;  // the device, the library or a file failed
 inline constexpr int kExitUsage = 2;   // the command line is wrong
+// update: the library refused the firmware file; the update did not start; the device reported a
+// failure of the update (or it was cancelled); the update did not end within --timeout.
+inline constexpr int kExitFileRefused = 3;
+inline constexpr int kExitStartFailed = 4;
+inline constexpr int kExitUpdateFailed = 5;
+inline constexpr int kExitTimedOut = 6;
 
 inline constexpr std::uint16_t kDefaultSearchPort = 9000;
 // The raw pass-through: data goes out unframed, any number of bytes.
@@ -26,13 +32,16 @@ inline constexpr std::string_view kRawCommand = "TAVR_DUMP";
 inline constexpr std::size_t kMaxCommandData = 255;
 
 // The commands, one row each in the command table of cli.cpp (word, arguments, options taken).
-enum class Command { None, List, Info, Send, Write, Commands, Status, Config };
+enum class Command { None, List, Info, Send, Write, Commands, Status, Config, Update };
 
 // How long a network device may take to come up (its connections are made in the background
 // after the open) when --timeout does not say.
 inline constexpr std::uint32_t kDefaultDeviceTimeoutMs = 3000;
 inline constexpr std::uint32_t kMaxSearchTimeoutMs = 10000;
 inline constexpr std::uint32_t kMaxDeviceTimeoutMs = 600000;
+// update: how long the whole update may take when --timeout does not say, and at most.
+inline constexpr std::uint32_t kDefaultUpdateTimeoutMs = 600000;
+inline constexpr std::uint32_t kMaxUpdateTimeoutMs = 3600000;
 
 struct Invocation {
     Command command = Command::None;
@@ -45,14 +54,17 @@ struct Invocation {
     std::string path;                // info, send, write, config
     std::string name;                // send: the command name; config: the item to set
     Bytes data;                      // send: the command's data
-    std::string file;                // write: the file to send ("-": standard input)
+    std::string file;                // write: the file to send ("-": standard input); update: the firmware file
+    bool restart = false;            // update: the device restarts after a successful update
+    std::uint32_t updateTimeoutMs = kDefaultUpdateTimeoutMs;  // update: its whole length at most
     bool assign = false;             // config: NAME=VALUE given
     std::string value;               // config: the value to set
     bool quiet = false;              // no progress, no summaries; errors only
     bool verbose = false;            // -v: every library log line of a failed run
     bool json = false;               // one JSON document on standard output
     bool require = false;            // list: finding nothing is a failure
-    // info, send, write, status: how long a network device may take to come up (--timeout).
+    // info, send, write, status, config: how long a network device may take to come up
+    // (--timeout; update: the shorter of its --timeout and the default).
     std::uint32_t deviceTimeoutMs = kDefaultDeviceTimeoutMs;
 };
 
@@ -135,6 +147,37 @@ std::optional<std::string> printableText(const Bytes& bytes);
 std::string displayText(const Bytes& bytes);
 // "45% (12345 of 27000 bytes)".
 std::string progressText(std::uint64_t done, std::uint64_t total);
+// "[##############----------------]  45%", width marks between the brackets.
+std::string progressBar(unsigned percent, std::size_t width = 30);
+
+// Why the library will refuse a firmware file, as far as its first bytes and its size tell (too
+// short, no "udf1", a header length below 8 or beyond the file); nothing when they look right.
+std::optional<std::string> firmwareFileMistake(const Bytes& head, std::uint64_t size);
+
+// The library's log records as lines: the text of each dllFunc_GetLogRecord call goes in, whole
+// lines come out. A line ends at its line end, and where a time stamp "hh-mm-ss+mmmm : " begins
+// another record (a record the library wrote without its line end); the stamps are left out.
+class RecordLines {
+public:
+    std::vector<std::string> add(std::string_view utf8);
+    // What is left without its line end, as a last line (if any).
+    std::vector<std::string> finish();
+
+private:
+    std::vector<std::string> take(bool all);
+    std::string pending_;
+};
+// The line without the time stamp at its start (when it has one).
+std::string withoutTimeStamp(std::string_view line);
+
+// What one of the firmware update's lines says about the update's end.
+enum class UpdateLine {
+    Step,       // any other step
+    Done,       // the device reported success ("PHDL(n)#更 新 完 成 OK...")
+    Failed,     // the update thread gave up: a command failed, or the update was cancelled
+    Restarted,  // the restart after a successful update (its result in the line)
+};
+UpdateLine classifyUpdateLine(std::string_view line);
 
 // UTF-8 and UTF-16 for texts shown to people and logged, by the converter the library uses
 // (platform/text_utf.h); what cannot be converted becomes U+FFFD.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "platform/notify_window.h"
 #include "tavrin/tavrin.h"
 
 #ifndef TAVRIN_TOOL_VERSION
@@ -70,6 +71,7 @@ public:
         file_ = temporary_ ? temporaryName() : fs::u8path(logFile);
         if (file_.empty()) return true;
         const bool open = dllFunc_OpenLog(wide(pathText(file_)).c_str()) != 0;
+        logOpen_ = open;
         if (!open && !temporary_) {
             error = "cannot open the log file " + logFile;
             return false;
@@ -85,6 +87,9 @@ public:
     }
 
     bool capturing() const { return capturing_; }
+    // Whether the library has a log open (the tool's, the --log FILE or one the settings opened):
+    // only then do the firmware update's steps reach the records.
+    bool logOpen() const { return logOpen_; }
 
     // The run's lines start here.
     void mark() {
@@ -160,6 +165,7 @@ private:
     fs::path file_;
     bool temporary_ = false;
     bool opened_ = false;
+    bool logOpen_ = false;
     bool capturing_ = false;
     std::uintmax_t start_ = 0;
     std::vector<std::pair<std::string, std::string>> texts_;  // as logged, as UTF-8
@@ -177,6 +183,9 @@ struct Run {
     const ToolStreams& io;
     LogCapture& log;
     Json result = Json::object();
+    // Records a command took from the library while it ran (the update follows its steps there),
+    // for --records at the end.
+    std::vector<std::string> records;
 
     std::ostream& out() const { return io.out; }
     // Text output, which --json replaces by the document.
@@ -717,6 +726,217 @@ int runConfig(Run& run) {
     return kExitOk;
 }
 
+// The library's records since the last call, as text (the record buffer is emptied).
+std::string takeRecordText() {
+    std::uint32_t count = 0;
+    const tavrin_wchar_t* records = dllFunc_GetLogRecord(&count, 1);
+    return records == nullptr ? std::string() : narrow(records, count);
+}
+
+// Records as the lines --records prints: as the library wrote them, stamps and all.
+std::vector<std::string> recordLines(std::string text) {
+    std::vector<std::string> lines;
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> takeRecords() { return recordLines(takeRecordText()); }
+
+// The firmware update. The library reports it in two ways: notifications (the percentage, and
+// "a line was recorded") to a window of the caller's (platform/notify_window.h: a message-only
+// window on Windows, the caller's _DFU_NOTIFY record elsewhere), and the step lines in its log
+// records, which reach the records only while the library log is open. The follower pumps the
+// one and reads the other until a line tells that the update thread has ended.
+class UpdateFollower {
+public:
+    UpdateFollower(Run& run, std::string label)
+        : run_(run), label_(std::move(label)), live_(run.io.errIsTerminal && !run.inv.quiet) {
+        window_.setOnEach([this](const platform::DfuNotification& n) { notice(n); });
+    }
+    UpdateFollower(const UpdateFollower&) = delete;
+    UpdateFollower& operator=(const UpdateFollower&) = delete;
+
+    bool ready() const { return window_.valid(); }
+    // The window argument of dllFunc_OpenDfu.
+    void* target() { return window_.target(); }
+
+    // Waits up to ms for notifications, then takes the lines recorded meanwhile.
+    void wait(int ms) {
+        window_.pump(ms);
+        takeLines(true);
+    }
+    // The lines recorded so far (the update start's come during dllFunc_DFUStart); shown is
+    // false for lines that are only kept for --records.
+    void takeLines(bool shown) {
+        window_.pump(0);
+        const std::string text = takeRecordText();
+        if (text.empty()) return;
+        for (std::string& raw : recordLines(text)) run_.records.push_back(std::move(raw));
+        for (const std::string& line : lines_.add(text))
+            if (shown) step(line);
+    }
+    // The end of the run: a line still without its line end, and the end of the progress bar.
+    void finish(bool shown) {
+        takeLines(shown);
+        for (const std::string& line : lines_.finish())
+            if (shown) step(line);
+        if (live_ && drawn_) run_.io.err << "\n";
+        else if (!run_.inv.quiet && !live_ && percent_) run_.io.err << label_ << ": " << *percent_ << "%\n";
+        run_.io.err << std::flush;
+        drawn_ = false;
+    }
+
+    // Whether the update thread has ended: the device reported success (and the restart that
+    // was asked for followed), or a command of the update failed.
+    bool ended(bool restart) const { return failed_ || (done_ && (!restart || restarted_)); }
+    bool done() const { return done_; }
+    const std::string& failureLine() const { return failureLine_; }
+    // The last step line (after a refused start: its reason).
+    std::string lastStep() const { return steps_.empty() ? std::string() : steps_.back(); }
+
+    // steps and percent of the JSON document.
+    void report() const {
+        Json steps = Json::array();
+        for (const std::string& s : steps_) steps.add(Json::text(s));
+        run_.result.set("steps", std::move(steps));
+        run_.result.set("percent", percent_ ? Json::number(*percent_) : Json::null());
+    }
+
+private:
+    void notice(const platform::DfuNotification& n) {
+        if ((n.wParam & 0xFFFF0000u) != DFU_NOTIFY_PROGRESS) return;
+        percent_ = n.wParam & 0xFFFFu;
+        draw();
+    }
+    void step(const std::string& line) {
+        if (line.rfind("tavrin: ", 0) == 0) return;  // the tool's own records
+        steps_.push_back(line);
+        switch (classifyUpdateLine(line)) {
+        case UpdateLine::Done: done_ = true; break;
+        case UpdateLine::Restarted: restarted_ = true; break;
+        case UpdateLine::Failed:
+            if (!failed_) failureLine_ = line;
+            failed_ = true;
+            break;
+        case UpdateLine::Step: break;
+        }
+        if (!run_.text()) return;
+        clearBar();
+        run_.out() << line << "\n" << std::flush;
+        draw();
+    }
+    // The bar on a terminal's err, one line redrawn in place.
+    void draw() {
+        if (!live_ || !percent_) return;
+        const std::string bar = label_ + ": " + progressBar(*percent_);
+        run_.io.err << "\r" << bar << std::flush;
+        drawnWidth_ = bar.size();
+        drawn_ = true;
+    }
+    void clearBar() {
+        if (!drawn_) return;
+        run_.io.err << "\r" << std::string(drawnWidth_, ' ') << "\r" << std::flush;
+        drawn_ = false;
+    }
+
+    Run& run_;
+    std::string label_;
+    bool live_;
+    platform::NotifyWindow window_;
+    RecordLines lines_;
+    std::vector<std::string> steps_;
+    std::optional<unsigned> percent_;
+    bool drawn_ = false;
+    std::size_t drawnWidth_ = 0;
+    bool done_ = false, restarted_ = false, failed_ = false;
+    std::string failureLine_;
+};
+
+// Why the library refused the firmware file: what the tool sees of it itself, or the causes it
+// cannot see.
+std::string refusedFileHint(const Bytes& bytes) {
+    const Bytes head(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(bytes.size(), 128)));
+    if (const auto mistake = firmwareFileMistake(head, bytes.size())) return *mistake;
+    return "its header's check value does not match, or it cannot be opened for reading and writing "
+           "(read-only, or held by another program)";
+}
+
+int runUpdate(Run& run) {
+    const Invocation& inv = run.inv;
+    run.result.set("path", Json::text(inv.path));
+    run.result.set("file", Json::text(inv.file));
+    run.result.set("restart", Json::boolean(inv.restart));
+    std::string why;
+    const auto bytes = readInput(inv.file, run.io.in, why);
+    if (!bytes) return run.fail(why, {}, kExitFailed, Cause::NotFromLog);
+    if (!run.log.logOpen())
+        return run.fail("cannot follow an update without the library log",
+                        "the library could not open a log file for the run", kExitFailed, Cause::NotFromLog);
+    UpdateFollower follower(run, inv.file);
+    if (!follower.ready())
+        return run.fail("cannot receive the update's notifications", "no notification window", kExitFailed,
+                        Cause::NotFromLog);
+
+    Device device(inv.path, Use::Commands, patienceOf(inv));
+    if (!device.isOpen()) return cannotOpen(run, inv.path, Use::Commands);
+    // A network device's connections are made in the background: the update starts once the
+    // device answers.
+    Answer answer;
+    if (!device.exchange("CTRL_CMDGET_MODEL", {}, answer))
+        return run.fail("no answer to CTRL_CMDGET_MODEL from " + inv.path, silentExchangeHint(device));
+    follower.takeLines(false);  // the steps start with the update's own
+    const std::int32_t h = device.handle();
+    if (dllFunc_OpenDfu(h, wide(inv.file).c_str(), follower.target()) == 0) {
+        follower.finish(true);
+        follower.report();
+        return run.fail("the library refused the firmware file " + inv.file, refusedFileHint(*bytes),
+                        kExitFileRefused, Cause::NotFromLog);
+    }
+    note("updating " + inv.path + " from " + inv.file + (inv.restart ? " with a restart" : ""));
+    const auto start = Clock::now();
+    if (dllFunc_DFUStart(h, inv.restart ? DFU_OPTION_RESTART : 0) == 0) {
+        follower.finish(true);
+        dllFunc_CloseDfu(h);
+        follower.report();
+        const std::string reason = follower.lastStep();
+        return run.fail("the update did not start on " + inv.path,
+                        reason.empty() ? std::string("the library refused to start it") : reason, kExitStartFailed,
+                        Cause::NotFromLog);
+    }
+    const auto limit = std::chrono::milliseconds(inv.updateTimeoutMs);
+    bool timedOut = false;
+    while (!follower.ended(inv.restart)) {
+        const auto spent = Clock::now() - start;
+        if (spent >= limit) {
+            timedOut = true;
+            break;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - spent).count();
+        follower.wait(static_cast<int>(std::min<long long>(100, left + 1)));
+    }
+    // After the last line the thread ends by itself; after a time-out the close stops it, and its
+    // lines say how.
+    dllFunc_CloseDfu(h);
+    follower.finish(timedOut);
+    follower.report();
+    if (timedOut)
+        return run.fail("the update of " + inv.path + " did not end within " + std::to_string(inv.updateTimeoutMs) +
+                            " ms",
+                        "it was stopped", kExitTimedOut, Cause::NotFromLog);
+    if (!follower.done())
+        return run.fail("the update of " + inv.path + " failed", follower.failureLine(), kExitUpdateFailed,
+                        Cause::NotFromLog);
+    note("updated " + inv.path + " from " + inv.file);
+    run.summary("the firmware of " + inv.path + " was updated from " + inv.file);
+    return kExitOk;
+}
+
 // Each command's run, by the command (the command table is in cli.cpp).
 struct CommandRun {
     Command command;
@@ -727,24 +947,8 @@ const CommandRun kRuns[] = {
     {Command::List, "list", runList},     {Command::Info, "info", runInfo},
     {Command::Send, "send", runSend},     {Command::Write, "write", runWrite},
     {Command::Commands, "commands", runCommands}, {Command::Status, "status", runStatus},
-    {Command::Config, "config", runConfig},
+    {Command::Config, "config", runConfig},     {Command::Update, "update", runUpdate},
 };
-
-std::vector<std::string> takeRecords() {
-    std::uint32_t count = 0;
-    const tavrin_wchar_t* records = dllFunc_GetLogRecord(&count, 1);
-    std::vector<std::string> lines;
-    if (records == nullptr) return lines;
-    std::string text = narrow(records, count);
-    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return lines;
-}
 
 std::string describe(const std::vector<std::string>& args) {
     std::string line = "tavrin";
@@ -813,7 +1017,8 @@ int runTool(const std::vector<std::string>& args, const ToolStreams& io) {
             result = c.run(run);
         }
         if (inv.records) {
-            const std::vector<std::string> records = takeRecords();
+            std::vector<std::string> records = std::move(run.records);
+            for (std::string& line : takeRecords()) records.push_back(std::move(line));
             if (json) run.result.set("records", textArray(records));
             else
                 for (const std::string& line : records) io.out << line << "\n";
