@@ -162,11 +162,12 @@ ITypeLib* loadModuleTypeLibrary(int resource) {
 
 using namespace tavrin::ocx::win32;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         instance = module;
         DisableThreadLibraryCalls(module);
-    } else if (reason == DLL_PROCESS_DETACH) {
+    } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        // Unloaded by FreeLibrary (at process exit the system takes everything back itself).
         TavrinOcxControl::moduleDetach();
     }
     return TRUE;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,73 @@ public:
     HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
 
     long references = 1;
+};
+
+// A site that lets the control activate in place in a window of its own, and records the calls.
+class InPlaceSite final : public IOleClientSite, public IOleInPlaceSite {
+public:
+    explicit InPlaceSite(HWND window) : window_(window) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOleClientSite)) {
+            *object = static_cast<IOleClientSite*>(this);
+        } else if (IsEqualIID(riid, IID_IOleWindow) || IsEqualIID(riid, IID_IOleInPlaceSite)) {
+            *object = static_cast<IOleInPlaceSite*>(this);
+        } else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references); }
+    HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
+        *moniker = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** container) override {
+        *container = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
+        *window = window_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override {
+        ++activated;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT pos,
+                                               LPRECT clip, LPOLEINPLACEFRAMEINFO) override {
+        *frame = nullptr;
+        *document = nullptr;
+        *pos = {5, 6, 45, 36};
+        *clip = *pos;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override {
+        ++deactivated;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
+
+    long references = 1;
+    int activated = 0;
+    int deactivated = 0;
+
+private:
+    HWND window_;
 };
 
 using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
@@ -184,6 +252,46 @@ TEST_F(ControlSiteTest, SitedInAClientSite) {
     EXPECT_EQ(control_->Close(OLECLOSE_NOSAVE), S_OK);
     EXPECT_EQ(control_->SetClientSite(nullptr), S_OK);
     EXPECT_EQ(site.references, 1);
+}
+
+TEST_F(ControlSiteTest, ActivatedInPlaceInAWindowOfItsOwn) {
+    const HWND parent = CreateWindowExW(0, L"STATIC", L"container", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                                        nullptr, nullptr, nullptr);
+    // Wine without a display (the default prefix of the tests) creates no windows at all.
+    if (parent == nullptr) GTEST_SKIP() << "no windows on this desktop";
+    InPlaceSite site(parent);
+    ASSERT_EQ(control_->SetClientSite(&site), S_OK);
+    ASSERT_EQ(control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, parent, nullptr), S_OK);
+    EXPECT_EQ(site.activated, 1);
+    Ref<IOleInPlaceObject> inPlace;
+    ASSERT_EQ(control_->QueryInterface(IID_IOleInPlaceObject, inPlace.outVoid()), S_OK);
+    HWND window = nullptr;
+    ASSERT_EQ(inPlace->GetWindow(&window), S_OK);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(GetParent(window), parent);
+    const auto placed = [&] {
+        RECT r{};
+        GetWindowRect(window, &r);
+        MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    RECT r = placed();
+    EXPECT_EQ(r.left, 5);
+    EXPECT_EQ(r.bottom, 36);  // where the site's window context put it
+    const RECT moved = {10, 10, 60, 30};
+    EXPECT_EQ(inPlace->SetObjectRects(&moved, &moved), S_OK);
+    r = placed();
+    EXPECT_EQ(r.right, 60);
+    EXPECT_EQ(control_->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, parent, nullptr), S_OK);  // active already
+    EXPECT_EQ(site.activated, 1);
+    EXPECT_EQ(inPlace->InPlaceDeactivate(), S_OK);
+    EXPECT_EQ(site.deactivated, 1);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(inPlace->GetWindow(&window), E_FAIL);
+    inPlace.reset();
+    EXPECT_EQ(control_->SetClientSite(nullptr), S_OK);
+    EXPECT_EQ(site.references, 1);
+    DestroyWindow(parent);
 }
 
 TEST_F(ControlSiteTest, SafeForUntrustedCallersAndData) {
@@ -372,6 +480,89 @@ TEST_F(ControlSiteTest, TheDispatchInterface) {
     EXPECT_EQ(result.boolVal, VARIANT_FALSE);
     EXPECT_EQ(call(5, {}, result), DISP_E_BADPARAMCOUNT);
     EXPECT_EQ(call(99, {}, result), DISP_E_MEMBERNOTFOUND);
+}
+
+// The texts of the About box and of the string table, read from the module's resources (the
+// dialog itself is modal: the tests never show it).
+struct DialogTexts {
+    std::wstring caption;
+    std::vector<std::wstring> items;
+};
+
+// The caption and the item texts of an extended dialog template.
+DialogTexts readDialog(const std::uint8_t* at, std::size_t size) {
+    DialogTexts out;
+    const std::uint8_t* end = at + size;
+    const auto word = [&](const std::uint8_t*& p) {
+        WORD w = 0;
+        if (p + 2 <= end) std::memcpy(&w, p, 2);
+        p += 2;
+        return w;
+    };
+    const auto text = [&](const std::uint8_t*& p) {  // a string, or 0xFFFF and an ordinal
+        std::wstring t;
+        if (word(p) == 0xFFFF) {
+            word(p);
+            return t;
+        }
+        p -= 2;
+        for (WORD c; p < end && (c = word(p)) != 0;) t += static_cast<wchar_t>(c);
+        return t;
+    };
+    const auto align = [&](const std::uint8_t*& p, std::size_t to) {
+        p = at + (static_cast<std::size_t>(p - at) + to - 1) / to * to;
+    };
+    const std::uint8_t* p = at;
+    if (word(p) != 1 || word(p) != 0xFFFF) return out;  // DLGTEMPLATEEX
+    p += 4 + 4;                                           // help id, extended style
+    DWORD style = 0;
+    std::memcpy(&style, p, 4);
+    p += 4;
+    const WORD count = word(p);
+    p += 8;  // x, y, cx, cy
+    text(p);  // menu
+    text(p);  // class
+    out.caption = text(p);
+    if (style & (DS_SETFONT | DS_SHELLFONT)) {
+        p += 2 + 2 + 1 + 1;  // point size, weight, italic, character set
+        text(p);              // typeface
+    }
+    for (WORD i = 0; i < count && p < end; ++i) {
+        align(p, 4);
+        p += 4 + 4 + 4 + 8 + 4;  // help id, extended style, style, x, y, cx, cy, id
+        text(p);                  // class
+        out.items.push_back(text(p));
+        const WORD extra = word(p);
+        p += extra;
+    }
+    return out;
+}
+
+TEST_F(ControlSiteTest, TheTextsOfItsResources) {
+    const HMODULE module = GetModuleHandleW(L"TavrinOcx.dll");
+    ASSERT_NE(module, nullptr);
+    const struct {
+        UINT id;
+        std::wstring text;
+    } strings[] = {{1, L"TavrinOcx Control"}, {2, L"TavrinOcx Property Page"}, {200, L"\u5e38\u89c4"}};
+    for (const auto& s : strings) {
+        const wchar_t* text = nullptr;
+        const int n = LoadStringW(module, s.id, reinterpret_cast<LPWSTR>(&text), 0);
+        ASSERT_GT(n, 0) << s.id;
+        EXPECT_EQ(std::wstring(text, static_cast<std::size_t>(n)), s.text);
+    }
+    const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(100), reinterpret_cast<LPCWSTR>(RT_DIALOG));
+    ASSERT_NE(found, nullptr);
+    const auto* bytes = static_cast<const std::uint8_t*>(LockResource(LoadResource(module, found)));
+    ASSERT_NE(bytes, nullptr);
+    const DialogTexts about = readDialog(bytes, SizeofResource(module, found));
+    EXPECT_EQ(about.caption, L"\u5173\u4e8e TavrinOcx Control");
+    ASSERT_EQ(about.items.size(), 4u);  // the icon, two lines, the button
+    EXPECT_EQ(about.items[1], L"TavrinOcx Control 1.0 \u7248");
+    EXPECT_FALSE(about.items[2].empty());
+    EXPECT_EQ(about.items[3], L"\u786e\u5b9a");
+    EXPECT_NE(LoadIconW(module, MAKEINTRESOURCEW(1)), nullptr);
+    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), reinterpret_cast<LPCWSTR>(RT_BITMAP)), nullptr);
 }
 
 }  // namespace
