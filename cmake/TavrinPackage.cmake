@@ -1,7 +1,7 @@
 # What the SDK installs, and the packages made of it (cpack: a tarball on Linux, a zip on
 # Windows):
-#   bin/       the tool tavrin and the simulator tavrin-sim; on Windows also Tavrin.dll and the
-#              bridge TavrinDll.dll
+#   bin/       the tool tavrin and the simulator tavrin-sim; on Windows also Tavrin.dll, the
+#              bridge TavrinDll.dll and the browser control TavrinOcx.dll
 #   lib/       the library and the bridge (Linux: libTavrin.so.MAJOR.MINOR.PATCH and
 #              libTavrinDll.so.MAJOR.MINOR.PATCH, their soname links and development links;
 #              Windows: the import libraries libTavrin.dll.a, libTavrinDll.dll.a and the .def

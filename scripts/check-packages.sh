@@ -2,7 +2,7 @@
 # Makes the packages of built release trees with cpack and checks what they hold:
 #   check-packages.sh TREE...        (build/release, build/win32, build/win64)
 # A Linux tree gives a tarball, a Windows tree a zip: README, header and export list, library
-# (with its import library on Windows), tool, simulator, pkg-config and CMake files, the Python
+# (with its import library on Windows; there also the bridge and the browser control TavrinOcx.dll), tool, simulator, pkg-config and CMake files, the Python
 # module; nothing of the tests. The library inside passes its export check.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,7 +19,7 @@ for tree in "$@"; do
     (cd "$unpacked" && cmake -E tar xf "$archive")
     top=$(ls "$unpacked")
     case $archive in
-        *.zip) want="bin/Tavrin.dll bin/tavrin.exe bin/tavrin-sim.exe lib/libTavrin.dll.a lib/Tavrin.def
+        *.zip) want="bin/Tavrin.dll bin/TavrinDll.dll bin/TavrinOcx.dll bin/tavrin.exe bin/tavrin-sim.exe lib/libTavrin.dll.a lib/Tavrin.def
                      python/tavrin/__init__.py" ;;
         *) want="lib/libTavrin.so lib/libTavrin.so.0 bin/tavrin bin/tavrin-sim lib/python3*/*-packages/tavrin/__init__.py" ;;
     esac
@@ -38,6 +38,8 @@ for tree in "$@"; do
     elif [ -f "$unpacked/$top/bin/Tavrin.dll" ]; then
         bash "$root/scripts/check-win32-dll.sh" "$unpacked/$top/bin/Tavrin.dll" "$unpacked/$top/include/tavrin/tavrin_exports.h" \
             "$unpacked/$top/lib/libTavrin.dll.a" >/dev/null || ok=1
+        bash "$root/scripts/check-win32-dll.sh" --prefix Dll "$unpacked/$top/bin/TavrinOcx.dll" \
+            "$root/tavrinocx/ocx_exports.h" >/dev/null || ok=1
     else
         bash "$root/scripts/check-linux-so.sh" "$unpacked/$top/lib/libTavrin.so" \
             "$unpacked/$top/include/tavrin/tavrin_exports.h" >/dev/null || ok=1

@@ -51,7 +51,7 @@ if [ "$want" != "$have" ]; then
 fi
 
 bad=$(echo "$dump" | awk '/DLL Name:/{print $3}' |
-      grep -viE '^(kernel32|msvcrt|shell32|ole32|oleaut32|user32|advapi32|ws2_32|setupapi|hid|cfgmgr32|shlwapi|version)\.dll$' || true)
+      grep -viE '^(kernel32|msvcrt|shell32|ole32|oleaut32|user32|advapi32|gdi32|ws2_32|setupapi|hid|cfgmgr32|shlwapi|version)\.dll$' || true)
 [ -z "$bad" ] || fail "imports DLLs that are not the system's own: $bad"
 
 strings -el "$dll" | grep -x FileVersion >/dev/null || fail "has no version resource"
