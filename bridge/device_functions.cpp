@@ -58,8 +58,12 @@ DeviceFunctions& table() {
 
 class PlatformBinding final : public BindingServices {
 public:
+    // The device library beside the bridge first: a program that loads the bridge from another
+    // folder (a browser loading the control) would look for the bare name only in its own
+    // folder, the system's and the current directory. Then the bare name, the system's way.
     bool load(const std::string& file) override {
-        if (!library_.open(file)) return false;
+        const std::string folder = platform::bridge::ownModuleFolder();
+        if ((folder.empty() || !library_.open(folder + file)) && !library_.open(file)) return false;
         module_ = &library_;
         return true;
     }

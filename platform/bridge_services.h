@@ -33,6 +33,8 @@ std::string operatingSystemName();
 bool onSixtyFourBitSystem();
 // The full path of the bridge library's own file, narrow (at most 1024 bytes).
 std::string ownModulePath();
+// The folder of that file with its closing separator, or empty when the path is not known.
+std::string ownModuleFolder();
 // The "FileVersion" string of the version resource (\StringFileInfo\080404b0) of the library
 // file found by name the system's way; empty when the file or the value is missing (always
 // empty where libraries have no version resource).

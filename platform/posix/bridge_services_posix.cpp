@@ -67,6 +67,12 @@ std::string ownModulePath() {
     return path;
 }
 
+std::string ownModuleFolder() {
+    const std::string path = ownModulePath();
+    const std::size_t cut = path.find_last_of('/');
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
 std::string libraryFileVersion(const char*) { return {}; }
 
 std::u16string traceFolder() {

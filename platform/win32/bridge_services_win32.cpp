@@ -108,6 +108,12 @@ std::string ownModulePath() {
     return std::string(path, n);
 }
 
+std::string ownModuleFolder() {
+    const std::string path = ownModulePath();
+    const std::size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
 std::string libraryFileVersion(const char* fileName) {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeA(fileName, &ignored);

@@ -45,8 +45,9 @@ TEST(BridgeBindingTest, AStandInUnderTheBridgesName) {
 
 #ifdef _WIN32
 // The current directory holds a library of the bridge's name that is not the bridge (a page's
-// process may run anywhere): the bridge in the binder's own folder is the one bound. The bridge
-// comes last: once loaded it stays in the process (a DLL with thread exit work of its runtime),
+// process may run anywhere): the bridge in the binder's own folder is the one bound, and it finds
+// the device library beside itself although neither the program's folder nor the current
+// directory holds one. The bridge comes last: once loaded it stays in the process (a DLL with thread exit work of its runtime),
 // and a load by the same name would find it.
 TEST(BridgeBindingTest, TheOwnFolderBeforeTheCurrentDirectory) {
     {
