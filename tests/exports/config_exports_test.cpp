@@ -3,6 +3,7 @@
 // files in the user data folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -280,6 +281,51 @@ TEST_F(ConfigExportsTest, WhatTheReadsRefuse) {
         EXPECT_TRUE(logHas(log, u"#dllFunc_GetDevCfgInfo : 读 配 置 数 据 失 败！！！\r\n")) << c.what;
         EXPECT_EQ(logCount(log, u"Check Config Packet Fail\r\n"), c.checkLines) << c.what;
         EXPECT_TRUE(sent(*dev, 0x18).empty()) << c.what;
+        lib_->CloseDev(h);
+        std::filesystem::remove_all(caseLog.parent_path());
+    }
+}
+
+// A read from the device that fails: the check's line (when the packet is refused) comes before
+// the read line with the byte count, and the export's failure line last.
+TEST_F(ConfigExportsTest, FailedReadsLogTheCheckBeforeTheReadLine) {
+    const std::u16string check = u"#CDevCfgXml::chkCfgDatPkt : Check Config Packet Fail\r\n";
+    const std::u16string failed = u"#dllFunc_GetDevCfgInfo : 读 配 置 数 据 失 败！！！\r\n";
+    auto read = [](int count) { return u"#RefreshDevCfgDat : 读 配 置 数 据 从 设 备(" + u16(std::to_string(count)) + u")\r\n"; };
+    const struct {
+        const char* what;
+        Bytes packet;
+        std::vector<std::u16string> lines;  // in this order, and no check line unless listed
+    } cases[] = {
+        {"no data at once", {}, {read(0), failed}},
+        {"check value off by one", [] { Bytes p = packetAround(hexBytes("12 35 5A 00")); ++p[5]; return p; }(),
+         {check, read(12), failed}},
+        {"another device id", [] { Bytes p = packetAround(hexBytes("12 35 5A 00")); p[0] = 9; return p; }(),
+         {check, read(12), failed}},
+        {"a selection beyond its choices", packetAround(hexBytes("12 45 5A 00")), {read(12), failed}},
+    };
+    for (const auto& c : cases) {
+        sim::ConfigSideOptions side;
+        side.description = bytesOf(description(kWorkedItems));
+        side.packet = c.packet;
+        sim::SimDevice* dev = simulated(side);
+        ASSERT_NE(dev, nullptr);
+        const std::int32_t h = open(*dev);
+        ASSERT_EQ(lib_->LoadDevCfg(h, nullptr), 1) << c.what;
+        lib_->CloseLog();
+        const auto caseLog = makeTempFolder("caselog") / "case.log";
+        ASSERT_EQ(lib_->OpenLog(exportText(caseLog).c_str()), 1);
+        EXPECT_EQ(line(h, 0, true), "(0) 0") << c.what;
+        lib_->CloseLog();
+        const std::string log = readFileBytes(caseLog);
+        std::size_t at = 0;
+        for (const std::u16string& l : c.lines) {
+            const std::size_t found = log.find(ansi(l), at);
+            ASSERT_NE(found, std::string::npos) << c.what << ": " << ansi(l) << " after byte " << at << " of\n" << log;
+            at = found + 1;
+        }
+        const bool checks = std::find(c.lines.begin(), c.lines.end(), check) != c.lines.end();
+        EXPECT_EQ(logCount(log, check), checks ? 1u : 0u) << c.what;
         lib_->CloseDev(h);
         std::filesystem::remove_all(caseLog.parent_path());
     }
