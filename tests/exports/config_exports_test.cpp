@@ -253,11 +253,11 @@ TEST_F(ConfigExportsTest, WhatTheReadsRefuse) {
         const char* what;
         Bytes packet;
         std::int32_t count;       // in the read line
-        std::size_t checkLines;   // "Check Config Packet Fail": the read's, the write's
+        std::size_t checkLines;   // "Check Config Packet Fail": the read's (the write fails in packing)
     } cases[] = {
-        // Nothing taken in: the write finds no packet of the description.
-        {"no data at once", {}, 0, 1},
-        {"check value off by one", [] { Bytes p = packetAround(hexBytes("12 35 5A 00")); ++p[5]; return p; }(), 12, 2},
+        // Nothing taken in: the text item has no value to pack, so the write fails before the check.
+        {"no data at once", {}, 0, 0},
+        {"check value off by one", [] { Bytes p = packetAround(hexBytes("12 35 5A 00")); ++p[5]; return p; }(), 12, 1},
         // Taken in, but the walk stopped: the text item after it has no value to pack.
         {"a selection beyond its choices", packetAround(hexBytes("12 45 5A 00")), 12, 0},
     };
@@ -391,6 +391,36 @@ TEST_F(ConfigExportsTest, OfflineThroughTheUserDataFolder) {
     const std::string log = flushLog();
     EXPECT_TRUE(logHas(log, u"#dllFunc_GetDevCfgInfo : 读 配 置 数 据 失 败！！！\r\n"));
     std::filesystem::remove_all(other.parent_path());
+}
+
+// A write before any packet of the description was taken in: the values are packed first, and
+// only a packing that worked meets the packet check and its line; nothing reaches the file.
+TEST_F(ConfigExportsTest, AWriteBeforeAnyPacketFailsInPackingOrInTheCheck) {
+    const auto folder = userFolder_.path();
+    const struct {
+        const char* what;
+        std::string description;
+        std::vector<std::pair<std::u16string, std::u16string>> held;  // set without writing first
+        std::size_t checkLines;
+    } cases[] = {
+        {"a text item without a text: packing fails", description(kWorkedItems), {}, 0},
+        {"every item has a value: the check fails", description(kWorkedItems), {{u"D", u"Z"}}, 1},
+        {"numbers only", description("<CfgItem Name=\"Only\" Bits=\"8\" Type=\"1\" MaxVal=\"9\"/>",
+                                     "DEVID=\"1\" CFGID=\"2\" CFGLen=\"1\" CFGVer=\"1\" Counts=\"1\""), {}, 1},
+    };
+    for (const auto& c : cases) {
+        lib_.unload();  // a model without any packet taken in
+        ASSERT_TRUE(lib_.load());
+        std::ofstream(folder / "devCfg.xml", std::ios::binary | std::ios::trunc) << c.description;
+        ASSERT_EQ(lib_->OpenLog(exportText(logFile_).c_str()), 1);
+        ASSERT_EQ(lib_->LoadDevCfg(-1, nullptr), 1) << c.what;
+        for (const auto& [name, v] : c.held) EXPECT_EQ(set(-1, name.c_str(), v.c_str(), false), 1) << c.what;
+        EXPECT_EQ(set(-1, c.description.find("Only") != std::string::npos ? u"Only" : u"A", u"1", true), 0) << c.what;
+        const std::string log = flushLog();
+        EXPECT_EQ(logCount(log, u"#CDevCfgXml::chkCfgDatPkt : Check Config Packet Fail\r\n"), c.checkLines) << c.what;
+        EXPECT_FALSE(logHas(log, u"devCfg.dat")) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(folder / "devCfg.dat")) << c.what;
+    }
 }
 
 // Configuration calls from two threads at once: each either runs alone or fails at once.
