@@ -55,7 +55,8 @@ std::optional<std::string> readDescription(const CfgExchange& exchange) {
     return document;
 }
 
-std::size_t readPacket(const CfgExchange& exchange, std::uint8_t* buffer, std::uint16_t capacity, CLogFile& log) {
+std::size_t readPacket(const CfgExchange& exchange, std::uint8_t* buffer, std::uint16_t capacity, CLogFile& log,
+                       const std::function<void(std::size_t total)>& take) {
     std::size_t total = 0;
     for (;;) {
         std::uint8_t at[2];
@@ -68,6 +69,7 @@ std::size_t readPacket(const CfgExchange& exchange, std::uint8_t* buffer, std::u
         if (ack.datLen == 0) break;  // the end of the packet
         total += ack.datLen;
     }
+    if (take && total != 0) take(total);
     log.funcLine(kRefresh, u"读 配 置 数 据 从 设 备(%d)\r\n", total);
     return total;
 }
@@ -128,9 +130,10 @@ std::int32_t RefreshDevCfgDat(CDevCfgXml& model, const CfgExchange* device, cons
         return taken ? 1 : 0;
     }
     auto buffer = std::make_unique<std::uint8_t[]>(kCfgPacketSize);
-    const std::size_t total = readPacket(*device, buffer.get(), kCfgPacketSize, log);
-    if (total == 0) return 0;
-    return model.takeCfgDat(buffer.get(), total) ? 1 : 0;
+    bool taken = false;
+    readPacket(*device, buffer.get(), kCfgPacketSize, log,
+               [&](std::size_t total) { taken = model.takeCfgDat(buffer.get(), total); });
+    return taken ? 1 : 0;
 }
 
 bool loadDescriptionFromDevice(CDevCfgXml& model, const CfgExchange& exchange) {

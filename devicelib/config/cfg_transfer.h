@@ -38,8 +38,11 @@ using CfgExchange =
 std::optional<std::string> readDescription(const CfgExchange& exchange);
 
 // Collects the packet's pieces into buffer until an answer without data; the total, 0 after a
-// failed exchange or a non-zero acknowledge. Logs the read line.
-std::size_t readPacket(const CfgExchange& exchange, std::uint8_t* buffer, std::uint16_t capacity, CLogFile& log);
+// failed exchange or a non-zero acknowledge. Logs the read line with the total; when take is
+// given it first receives the bytes collected (if any), so that what taking them in logs stands
+// before the read line.
+std::size_t readPacket(const CfgExchange& exchange, std::uint8_t* buffer, std::uint16_t capacity, CLogFile& log,
+                       const std::function<void(std::size_t total)>& take = {});
 
 // Writes the bytes in chunks at their offsets, each as far as the device took it, then ends the
 // transfer with 0xFF 0xFF. False when an exchange fails, the device refuses a chunk, takes none

@@ -445,12 +445,9 @@ bool CDevCfgXml::setCfgVal(const char16_t* name, const char16_t* value, bool wri
     }
     if (!write) return true;
 
-    // Packing needs a packet of this description taken in before: the header is never packed.
+    // Packed into a copy, kept only when the packet check passes. The header is never packed: a
+    // write before any packet of this description was taken in fails the check.
     const std::size_t length = std::size_t{configLength()} + kCfgPacketHeader;
-    if (!headerMatches(packet_, kCfgPacketSize)) {
-        log_.funcLine(kChkCfgDatPkt, u"Check Config Packet Fail\r\n");
-        return false;
-    }
     auto packed = std::make_unique<std::uint8_t[]>(kCfgPacketSize);
     std::memcpy(packed.get(), packet_, kCfgPacketSize);
     if (!packInto(packed.get())) return false;

@@ -3,6 +3,7 @@
 // files in the user data folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -252,11 +253,11 @@ TEST_F(ConfigExportsTest, WhatTheReadsRefuse) {
         const char* what;
         Bytes packet;
         std::int32_t count;       // in the read line
-        std::size_t checkLines;   // "Check Config Packet Fail": the read's, the write's
+        std::size_t checkLines;   // "Check Config Packet Fail": the read's (the write fails in packing)
     } cases[] = {
-        // Nothing taken in: the write finds no packet of the description.
-        {"no data at once", {}, 0, 1},
-        {"check value off by one", [] { Bytes p = packetAround(hexBytes("12 35 5A 00")); ++p[5]; return p; }(), 12, 2},
+        // Nothing taken in: the text item has no value to pack, so the write fails before the check.
+        {"no data at once", {}, 0, 0},
+        {"check value off by one", [] { Bytes p = packetAround(hexBytes("12 35 5A 00")); ++p[5]; return p; }(), 12, 1},
         // Taken in, but the walk stopped: the text item after it has no value to pack.
         {"a selection beyond its choices", packetAround(hexBytes("12 45 5A 00")), 12, 0},
     };
@@ -280,6 +281,51 @@ TEST_F(ConfigExportsTest, WhatTheReadsRefuse) {
         EXPECT_TRUE(logHas(log, u"#dllFunc_GetDevCfgInfo : 读 配 置 数 据 失 败！！！\r\n")) << c.what;
         EXPECT_EQ(logCount(log, u"Check Config Packet Fail\r\n"), c.checkLines) << c.what;
         EXPECT_TRUE(sent(*dev, 0x18).empty()) << c.what;
+        lib_->CloseDev(h);
+        std::filesystem::remove_all(caseLog.parent_path());
+    }
+}
+
+// A read from the device that fails: the check's line (when the packet is refused) comes before
+// the read line with the byte count, and the export's failure line last.
+TEST_F(ConfigExportsTest, FailedReadsLogTheCheckBeforeTheReadLine) {
+    const std::u16string check = u"#CDevCfgXml::chkCfgDatPkt : Check Config Packet Fail\r\n";
+    const std::u16string failed = u"#dllFunc_GetDevCfgInfo : 读 配 置 数 据 失 败！！！\r\n";
+    auto read = [](int count) { return u"#RefreshDevCfgDat : 读 配 置 数 据 从 设 备(" + u16(std::to_string(count)) + u")\r\n"; };
+    const struct {
+        const char* what;
+        Bytes packet;
+        std::vector<std::u16string> lines;  // in this order, and no check line unless listed
+    } cases[] = {
+        {"no data at once", {}, {read(0), failed}},
+        {"check value off by one", [] { Bytes p = packetAround(hexBytes("12 35 5A 00")); ++p[5]; return p; }(),
+         {check, read(12), failed}},
+        {"another device id", [] { Bytes p = packetAround(hexBytes("12 35 5A 00")); p[0] = 9; return p; }(),
+         {check, read(12), failed}},
+        {"a selection beyond its choices", packetAround(hexBytes("12 45 5A 00")), {read(12), failed}},
+    };
+    for (const auto& c : cases) {
+        sim::ConfigSideOptions side;
+        side.description = bytesOf(description(kWorkedItems));
+        side.packet = c.packet;
+        sim::SimDevice* dev = simulated(side);
+        ASSERT_NE(dev, nullptr);
+        const std::int32_t h = open(*dev);
+        ASSERT_EQ(lib_->LoadDevCfg(h, nullptr), 1) << c.what;
+        lib_->CloseLog();
+        const auto caseLog = makeTempFolder("caselog") / "case.log";
+        ASSERT_EQ(lib_->OpenLog(exportText(caseLog).c_str()), 1);
+        EXPECT_EQ(line(h, 0, true), "(0) 0") << c.what;
+        lib_->CloseLog();
+        const std::string log = readFileBytes(caseLog);
+        std::size_t at = 0;
+        for (const std::u16string& l : c.lines) {
+            const std::size_t found = log.find(ansi(l), at);
+            ASSERT_NE(found, std::string::npos) << c.what << ": " << ansi(l) << " after byte " << at << " of\n" << log;
+            at = found + 1;
+        }
+        const bool checks = std::find(c.lines.begin(), c.lines.end(), check) != c.lines.end();
+        EXPECT_EQ(logCount(log, check), checks ? 1u : 0u) << c.what;
         lib_->CloseDev(h);
         std::filesystem::remove_all(caseLog.parent_path());
     }
@@ -345,6 +391,36 @@ TEST_F(ConfigExportsTest, OfflineThroughTheUserDataFolder) {
     const std::string log = flushLog();
     EXPECT_TRUE(logHas(log, u"#dllFunc_GetDevCfgInfo : 读 配 置 数 据 失 败！！！\r\n"));
     std::filesystem::remove_all(other.parent_path());
+}
+
+// A write before any packet of the description was taken in: the values are packed first, and
+// only a packing that worked meets the packet check and its line; nothing reaches the file.
+TEST_F(ConfigExportsTest, AWriteBeforeAnyPacketFailsInPackingOrInTheCheck) {
+    const auto folder = userFolder_.path();
+    const struct {
+        const char* what;
+        std::string description;
+        std::vector<std::pair<std::u16string, std::u16string>> held;  // set without writing first
+        std::size_t checkLines;
+    } cases[] = {
+        {"a text item without a text: packing fails", description(kWorkedItems), {}, 0},
+        {"every item has a value: the check fails", description(kWorkedItems), {{u"D", u"Z"}}, 1},
+        {"numbers only", description("<CfgItem Name=\"Only\" Bits=\"8\" Type=\"1\" MaxVal=\"9\"/>",
+                                     "DEVID=\"1\" CFGID=\"2\" CFGLen=\"1\" CFGVer=\"1\" Counts=\"1\""), {}, 1},
+    };
+    for (const auto& c : cases) {
+        lib_.unload();  // a model without any packet taken in
+        ASSERT_TRUE(lib_.load());
+        std::ofstream(folder / "devCfg.xml", std::ios::binary | std::ios::trunc) << c.description;
+        ASSERT_EQ(lib_->OpenLog(exportText(logFile_).c_str()), 1);
+        ASSERT_EQ(lib_->LoadDevCfg(-1, nullptr), 1) << c.what;
+        for (const auto& [name, v] : c.held) EXPECT_EQ(set(-1, name.c_str(), v.c_str(), false), 1) << c.what;
+        EXPECT_EQ(set(-1, c.description.find("Only") != std::string::npos ? u"Only" : u"A", u"1", true), 0) << c.what;
+        const std::string log = flushLog();
+        EXPECT_EQ(logCount(log, u"#CDevCfgXml::chkCfgDatPkt : Check Config Packet Fail\r\n"), c.checkLines) << c.what;
+        EXPECT_FALSE(logHas(log, u"devCfg.dat")) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(folder / "devCfg.dat")) << c.what;
+    }
 }
 
 // Configuration calls from two threads at once: each either runs alone or fails at once.

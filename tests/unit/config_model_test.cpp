@@ -586,6 +586,7 @@ TEST_F(ConfigModelTest, FieldsOutsideTheDataFailWithoutTouchingThePacket) {
 
 TEST_F(ConfigModelTest, NothingIsPackedBeforeAPacketOfTheDescriptionWasTaken) {
     ASSERT_TRUE(load(kWorked));
+    ASSERT_TRUE(model_.setCfgVal(u"D", u"Z", false));  // every item has a value to pack
     EXPECT_FALSE(model_.setCfgVal(u"A", u"18", true));
     EXPECT_TRUE(logHas(u"#CDevCfgXml::chkCfgDatPkt : Check Config Packet Fail\r\n"));
     for (std::size_t i = 0; i < kCfgPacketSize; ++i) ASSERT_EQ(model_.packet()[i], 0) << i;
