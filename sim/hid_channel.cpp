@@ -10,7 +10,8 @@ std::vector<Bytes> hidReports(const HidLayout& layout, std::uint16_t reportLengt
     const std::size_t header = longHeader ? 4 : 2;
     std::vector<Bytes> out;
     if (reportLength <= header) return out;
-    const std::size_t most = reportLength - header;
+    // The short header's length byte says at most 255 bytes, however long the report is.
+    const std::size_t most = longHeader ? reportLength - header : std::min<std::size_t>(reportLength - header, 0xFF);
     std::size_t at = 0;
     do {
         const std::size_t chunk = std::min(most, data.size() - at);

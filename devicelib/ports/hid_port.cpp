@@ -28,7 +28,10 @@ std::int32_t CHidPort::syncIOAccess(std::uint8_t direction, void* overlapped, vo
         if (reportId_ != kShortHeader && reportId_ != kLongHeader) return 0;
         const std::uint16_t header = headerBytes(reportId_);
         if (outputLength_ <= header || outputLength_ > kReportBufferBytes) return 0;
-        const std::uint32_t most = static_cast<std::uint16_t>(outputLength_ - header);
+        std::uint32_t most = static_cast<std::uint16_t>(outputLength_ - header);
+        // The short header says a report's payload length in one byte: a longer report carries
+        // at most 255 bytes, or its length byte would wrap and the device take a part only.
+        if (reportId_ == kShortHeader) most = std::min<std::uint32_t>(most, 0xFF);
         const auto* bytes = static_cast<const std::uint8_t*>(buffer);
         output_[0] = reportId_;
         output_[1] = 0;

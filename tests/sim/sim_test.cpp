@@ -15,6 +15,7 @@
 #include "sim/config_side.h"
 #include "sim/control.h"
 #include "sim/device_model.h"
+#include "sim/hid_channel.h"
 #include "sim/options.h"
 #include "tests/support/hex_bytes.h"
 #include "tests/support/library_under_test.h"
@@ -125,6 +126,39 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs) {
 
 // A late reply holds the device: the next request is answered only after it, and served()
 // tells when each reply has gone out.
+TEST(SimHidReports, EachReportSaysItsPayloadAndTheyJoinToTheData) {
+    const struct {
+        std::uint8_t id;
+        std::uint16_t length;
+        std::size_t bytes;
+        std::vector<std::size_t> payloads;
+    } cases[] = {
+        {0xA6, 65, 200, {61, 61, 61, 17}},
+        {0xA5, 65, 200, {63, 63, 63, 11}},
+        {0xA6, 265, 300, {261, 39}},
+        // The short header's length byte says at most 255, whatever room the report has.
+        {0xA5, 265, 300, {255, 45}},
+        {0xA5, 258, 256, {255, 1}},
+        {0xA5, 65, 0, {0}},
+    };
+    for (const auto& c : cases) {
+        Bytes data(c.bytes);
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        const std::vector<Bytes> reports = hidReports(HidLayout{c.id, c.length, c.length}, c.length, data);
+        std::vector<std::size_t> payloads;
+        Bytes joined;
+        for (const Bytes& r : reports) {
+            ASSERT_EQ(r.size(), c.length);
+            Bytes payload;
+            ASSERT_TRUE(hidPayload(r.data(), r.size(), payload));
+            payloads.push_back(payload.size());
+            joined.insert(joined.end(), payload.begin(), payload.end());
+        }
+        EXPECT_EQ(payloads, c.payloads) << int(c.id) << " " << c.length;
+        EXPECT_EQ(joined, data);
+    }
+}
+
 TEST(SimCommandService, LateRepliesAndEndlessNoise) {
     FaultPlan faults;
     faults.setLate(0x02, 300);

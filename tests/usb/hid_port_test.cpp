@@ -105,6 +105,10 @@ TEST(HidReportFraming, AWriteIsCutIntoWholeReports) {
         {0xA5, 64, 62, {62}},  // exactly one report
         {0xA6, 5, 3, {1, 1, 1}},
         {0xA6, 265, 600, {261, 261, 78}},  // the longest report the buffers take
+        // The short header's length byte says at most 255, whatever room the report has.
+        {0xA5, 265, 600, {255, 255, 90}},
+        {0xA5, 258, 256, {255, 1}},
+        {0xA5, 257, 256, {255, 1}},
     };
     for (const auto& c : cases) {
         ScriptedHidPort port(c.id, 65, c.out);
@@ -319,6 +323,23 @@ TEST_F(HidPortDevice, OpensWithTheDevicesLayoutAndCarriesReports) {
     EXPECT_EQ(port.drainInput(buffer, sizeof buffer, &count), 1);
     EXPECT_EQ(count, 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+}
+
+TEST_F(HidPortDevice, LongShortHeaderReportsCarryAtMost255BytesEach) {
+    auto p = peer("vid_0fe6&pid_8120");
+    ASSERT_TRUE(tree_->plug(usbDevice(0x0FE6, 0x8120, "7", {hidInterface(0, p->path(), 0xA5, 65, 265)})));
+    CHidPort port;
+    ASSERT_EQ(port.openUsbPort(path("7", 0).c_str(), 0, 0), 1);
+    const Bytes data = pattern(300);
+    std::uint32_t count = 0;
+    ASSERT_EQ(port.writePort(data.data(), 300, &count, nullptr), 1);
+    EXPECT_EQ(count, 300u);
+    const Bytes wire = readReports(*p, 2 * 265);
+    ASSERT_EQ(wire.size(), 2u * 265);
+    const std::vector<Bytes> reports{Bytes(wire.begin(), wire.begin() + 265), Bytes(wire.begin() + 265, wire.end())};
+    Bytes joined;
+    EXPECT_EQ(payloadsOf(reports, 0xA5, 265, joined), (std::vector<std::size_t>{255, 45}));
+    EXPECT_EQ(joined, data);
 }
 
 TEST_F(HidPortDevice, ADeviceWhoseReportsDoNotFitTheBuffersIsRefused) {

@@ -112,6 +112,33 @@ TEST_F(UsbSimDevice, LongRepliesComeOverSeveralReportsInBothLayouts) {
     }
 }
 
+TEST_F(UsbSimDevice, TheLongestPacketsTravelWholeInTheLongestReports) {
+    // 255 bytes of user data: a 259-byte packet each way, more than one 0xA5 report can say.
+    const sim::HidLayout layouts[] = {{0xA5, 265, 265}, {0xA6, 265, 265}, {0xA5, 258, 258}, {0xA5, 64, 64}};
+    Bytes data(255);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    int port = 1;
+    for (const auto& layout : layouts) {
+        sim::UsbPlug plug;
+        plug.port = std::to_string(port++);
+        plug.layout = layout;
+        sim::SimDevice* dev = sim_.addUsbDevice(sim::DeviceConfig{}, *tree_, plug);
+        ASSERT_NE(dev, nullptr);
+        const std::int32_t h = open(dev->usbHidPath(), PORT_HID, MODE_CTRL);
+        ASSERT_GE(h, 0);
+        const std::string what = std::to_string(layout.reportId) + " " + std::to_string(layout.outputLength);
+        _DEVACK_INFO set{nullptr, 0, 0, 0xEE};
+        EXPECT_EQ(dllFunc_DevIoCtrl(h, toExport(u"CTRL_CMDSET_USERDAT"), data.data(), 255, &set), 1) << what;
+        EXPECT_EQ(set.ackCode, 0) << what;
+        std::uint8_t buffer[300] = {};
+        _DEVACK_INFO get{buffer, sizeof buffer, 0, 0};
+        EXPECT_EQ(dllFunc_DevIoCtrl(h, toExport(u"CTRL_CMDGET_USERDAT"), nullptr, 0, &get), 1) << what;
+        EXPECT_EQ(Bytes(buffer, buffer + get.datLen), data) << what;
+        dllFunc_CloseDev(h);
+        tree_->unplug(plug.port);  // one HID layout in the tree at a time
+    }
+}
+
 TEST_F(UsbSimDevice, ThePrinterPathOpensOnlyTheHidSiblingForMode2) {
     sim::SimDevice* dev = sim_.addUsbDevice({}, *tree_, {});
     ASSERT_NE(dev, nullptr);
