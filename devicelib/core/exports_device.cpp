@@ -5,7 +5,7 @@
 
 #include "devicelib/core/dev_app.h"
 #include "devicelib/core/export_guard.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "devicelib/ports/hid_port.h"
 #include "devicelib/ports/port_factory.h"
 #include "devicelib/ports/usb_port.h"
@@ -38,7 +38,7 @@ void openUsb(_DEVOPEN_INFO& copy, OpenedPorts& out, char16_t* siblingPath) {
     std::unique_ptr<CBPort>& first = printerFirst ? out.data : out.control;
     std::unique_ptr<CBPort>& second = printerFirst ? out.control : out.data;
 
-    first = createPort(branch);
+    first = createPort(branch, theApp());
     if (!first) return;
     if (!first->openPort(&copy, wantFirst ? 0 : kOpenResolveOnly)) {
         openFailLine(printerFirst ? u"打 开 数 据 口 失 败(0x%x)\r\n" : u"打 开 控 制 口 失 败(0x%x)\r\n",
@@ -47,7 +47,7 @@ void openUsb(_DEVOPEN_INFO& copy, OpenedPorts& out, char16_t* siblingPath) {
     }
     if (wantSecond) {
         const std::uint16_t otherType = printerFirst ? PORT_HID : PORT_USBPRN;
-        second = createPort(otherType);
+        second = createPort(otherType, theApp());
         if (!second) {
             openFailLine(printerFirst ? u"打 开 控 制 口 失 败3(0x%x)\r\n" : u"打 开 数 据 口 失 败3(0x%x)\r\n",
                          branch);
@@ -87,7 +87,7 @@ void openNetwork(_DEVOPEN_INFO& copy, OpenedPorts& out) {
 
     out.ok = true;
     if ((copy.portMode & firstMode) != 0) {
-        first = createPort(branch);
+        first = createPort(branch, theApp());
         if (!first || !first->openPort(&copy, 0)) {
             openFailLine(firstFail, branch);
             out.ok = false;
@@ -95,7 +95,7 @@ void openNetwork(_DEVOPEN_INFO& copy, OpenedPorts& out) {
         }
     }
     if ((copy.portMode & secondMode) != 0) {
-        second = createPort(otherType);
+        second = createPort(otherType, theApp());
         if (!second) {
             openFailLine(secondFail, branch);
             out.ok = false;
@@ -130,11 +130,7 @@ std::int32_t openDev(const _DEVOPEN_INFO* info) {
     }
 
     if (ports.ok) {
-        CBPort* control = ports.control.get();
-        CBPort* data = ports.data.get();
         auto session = std::make_shared<DeviceSession>(std::move(ports.control), std::move(ports.data));
-        if (control != nullptr) control->setLog(&app.log);
-        if (data != nullptr) data->setLog(&app.log);
         const std::int32_t handle = app.devices.take(session);
         if (handle >= 0) {
             app.log.stampedLine(u"打 开 设 备(handle = %d,type = 0x%x,mode = 0x%x) 成 功\r\n", handle,

@@ -3,7 +3,7 @@
 // leaves it.
 #include "devicelib/core/dev_app.h"
 #include "devicelib/core/export_guard.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "tavrin/tavrin.h"
 
 using namespace tavrin;

@@ -8,12 +8,11 @@
 #include <cstdint>
 #include <mutex>
 
+#include "devicelib/ports/port_host.h"
 #include "platform/device_io.h"
 #include "tavrin/tavrin.h"
 
 namespace tavrin {
-
-class CLogFile;
 
 // The port information record: the fields of the open record, the first one fixed at 0.
 struct PortInfo {
@@ -37,7 +36,8 @@ inline constexpr std::int32_t kDefaultWriteTimeout = 2000;
 
 class CBPort {
 public:
-    explicit CBPort(std::uint16_t portType) : portType_(portType) {}
+    // host: what the port needs of the library (its log, settings); it outlives the port.
+    CBPort(std::uint16_t portType, PortHost& host) : host_(host), portType_(portType) {}
     CBPort(const CBPort&) = delete;
     CBPort& operator=(const CBPort&) = delete;
 
@@ -94,8 +94,6 @@ public:
     std::int32_t readTimeout() const { return readTimeout_; }
     std::int32_t writeTimeout() const { return writeTimeout_; }
     std::uint16_t selectedValue() const { return selected_; }
-    void setLog(CLogFile* log) { log_ = log; }
-    CLogFile* log() const { return log_; }
 
 protected:
     void resetTimeouts(const _DEVOPEN_INFO* info);
@@ -107,6 +105,9 @@ protected:
     bool aborted() const { return aborted_.load(); }
     const platform::IoEvent& abortEvent() const { return abortEvent_; }
 
+    PortLog& portLog() const { return host_.portLog(); }
+
+    PortHost& host_;
     platform::OsHandle handle_ = platform::kNoHandle;
     std::uint16_t portType_;
     std::int32_t readTimeout_ = kDefaultReadTimeout;
@@ -114,7 +115,6 @@ protected:
     platform::IoEvent readEvent_;
     platform::IoEvent writeEvent_;
     std::uint16_t selected_ = 0;
-    CLogFile* log_ = nullptr;
 
 private:
     std::mutex eventLock_;  // event creation against abortTransfers from another thread

@@ -1,6 +1,6 @@
 #include "devicelib/ports/enum_device.h"
 
-#include "devicelib/core/log_file.h"
+#include "devicelib/ports/port_host.h"
 
 namespace tavrin {
 

@@ -4,8 +4,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "devicelib/core/dev_app.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "devicelib/ports/net_address.h"
 #include "platform/sync.h"
 
@@ -21,7 +20,9 @@ constexpr auto kThreadStopWait = std::chrono::milliseconds(5000);
 constexpr auto kThreadLeaveWait = std::chrono::milliseconds(2000);
 }  // namespace
 
-CNetPort::CNetPort(std::uint16_t portType) : CBPort(portType), link_(std::make_shared<Link>()) {}
+CNetPort::CNetPort(std::uint16_t portType, PortHost& host) : CBPort(portType, host), link_(std::make_shared<Link>()) {
+    link_->log = &host.portLog();
+}
 
 CNetPort::~CNetPort() {
     udp_.close();
@@ -66,7 +67,7 @@ bool CNetPort::mkNetConnect(const char16_t* address) {
         int error = 0;
         link_->socket = platform::tcpSocket(&error);
         if (!link_->socket) {
-            theLog().funcLine(u"CNetPort::mkNetConnect", u"WSASocket function failed with error = %d\n", error);
+            portLog().funcLine(u"CNetPort::mkNetConnect", u"WSASocket function failed with error = %d\n", error);
             return false;
         }
     }
@@ -80,7 +81,7 @@ bool CNetPort::mkNetConnect(const char16_t* address) {
 
 bool CNetPort::startWatching(Link& link, platform::ConnectionWatch& watch, platform::Socket* socket,
                              const platform::Ipv4Endpoint& remote) {
-    CLogFile& log = theLog();
+    PortLog& log = *link.log;
     int error = 0;
     if (socket == nullptr) return false;
     if (!watch.createEvent(&error)) {
@@ -100,7 +101,7 @@ bool CNetPort::startWatching(Link& link, platform::ConnectionWatch& watch, platf
 }
 
 bool CNetPort::handleNetEvents(Link& link, platform::ConnectionWatch& watch) {
-    CLogFile& log = theLog();
+    PortLog& log = *link.log;
     int error = 0;
     platform::NetEvents events;
     if (!watch.events(events, &error))
@@ -191,12 +192,12 @@ void CNetPort::startClosing() {
 }
 
 std::int32_t CNetPort::closePort() {
-    CLogFile& log = theLog();
+    PortLog& log = portLog();
     startClosing();
 
     std::unique_lock<std::mutex> lock(link_->lock);
     const auto stopBy = *closeStarted_ + kThreadStopWait;
-    if (link_->running && theApp().detaching.load()) {
+    if (link_->running && host_.leavingProcess()) {
         // The library is leaving the process: the thread is told to go at once, and its end
         // is awaited as far as the system allows while it unloads the library.
         tellThreadToLeave(lock);
@@ -311,7 +312,7 @@ bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::I
     auto socket = currentSocket();  // held for the whole transfer
     if (!socket) return false;
     platform::SocketTransfer transfer(*socket, overlapped, event, abortEvent());
-    CLogFile& log = theLog();
+    PortLog& log = portLog();
     if (!transfer.resetEvent()) {
         log.funcLine(kNetIo, u"ResetEvent Fail\r\n");
         return false;
@@ -331,7 +332,7 @@ bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::I
 
 std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* size, std::uint16_t direction,
                                   std::int32_t waitMs) {
-    CLogFile& log = theLog();
+    PortLog& log = portLog();
     int error = 0;
     if (!udp_.valid()) {
         if (!udp_.create(&error)) {
@@ -392,30 +393,30 @@ std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* s
     return 0;
 }
 
-bool CNetPort::initClass() {
+bool CNetPort::initClass(PortLog& log) {
     constexpr const char16_t* kInit = u"CNetPort::initClass";
     int error = 0;
     switch (platform::netStartup(&error)) {
     case platform::NetStart::Failed:
-        theLog().funcLine(kInit, u"WSAStartup failed with error: %d\r\n", error);
+        log.funcLine(kInit, u"WSAStartup failed with error: %d\r\n", error);
         return false;
     case platform::NetStart::WrongVersion:
-        theLog().funcLine(kInit, u"Could not find a usable version of Winsock.dll\r\n");
+        log.funcLine(kInit, u"Could not find a usable version of Winsock.dll\r\n");
         return false;
     case platform::NetStart::Ok: break;
     }
-    theLog().funcLine(kInit, u"The Winsock 2.2 dll was found okay\r\n");
+    log.funcLine(kInit, u"The Winsock 2.2 dll was found okay\r\n");
     return true;
 }
 
-bool CNetPort::unInitClass() {
+bool CNetPort::unInitClass(PortLog& log) {
     constexpr const char16_t* kExit = u"CNetPort::unInitClass";
     int error = 0;
     if (!platform::netCleanup(&error)) {
-        theLog().funcLine(kExit, u"WSACleanup Fail(%d)\r\n", error);
+        log.funcLine(kExit, u"WSACleanup Fail(%d)\r\n", error);
         return false;
     }
-    theLog().funcLine(kExit, u"WSACleanup Ok\r\n");
+    log.funcLine(kExit, u"WSACleanup Ok\r\n");
     return true;
 }
 

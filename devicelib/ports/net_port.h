@@ -21,7 +21,7 @@ namespace tavrin {
 
 class CNetPort : public CBPort {
 public:
-    explicit CNetPort(std::uint16_t portType);
+    CNetPort(std::uint16_t portType, PortHost& host);
     ~CNetPort() override;
 
     std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count,
@@ -65,8 +65,8 @@ public:
     void setUdpPort(std::uint16_t port) { udpPort_ = port; }
     void setSearchAddress(const platform::Ipv4Endpoint& to) { searchAddress_ = to; }
 
-    static bool initClass();
-    static bool unInitClass();
+    static bool initClass(PortLog& log);
+    static bool unInitClass(PortLog& log);
 
     std::uint8_t connectionState() const { return link_->state.load(); }
     std::uint16_t remotePort() const { return link_->remote.port; }
@@ -80,6 +80,7 @@ private:
         platform::Ipv4Endpoint remote;
         std::atomic<std::uint8_t> state{0};  // 0 not connected, 1 connecting, 2 connected
         std::atomic<std::int32_t> stop{0};
+        PortLog* log = nullptr;  // the port's log, which outlives a thread left behind
     };
 
     // The transmit thread: the connect, then the watch until the connection ends or the thread

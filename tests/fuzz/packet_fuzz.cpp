@@ -11,6 +11,7 @@
 #include <deque>
 #include <vector>
 
+#include "devicelib/core/dev_app.h"
 #include "devicelib/core/dev_emul.h"
 #include "devicelib/ports/b_port.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -23,7 +24,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class ScriptedPort : public CBPort {
 public:
-    explicit ScriptedPort(std::deque<Bytes> arrivals) : CBPort(PORT_USBPRN), arrivals_(std::move(arrivals)) {}
+    explicit ScriptedPort(std::deque<Bytes> arrivals) : CBPort(PORT_USBPRN, theApp()), arrivals_(std::move(arrivals)) {}
 
     std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count, void*) override {
         FUZZ_CHECK(++reads_ < 100000);  // a wait over a finite stream ends

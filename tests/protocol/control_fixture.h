@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "devicelib/core/dev_app.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "devicelib/ports/usb_prn.h"
 #include "sim/simulator.h"
 #include "tavrin/tavrin.h"
@@ -78,10 +78,9 @@ protected:
     static std::int32_t openSlot(const std::u16string& controlPath, std::int32_t readTimeout = 0,
                                  std::int32_t writeTimeout = 0, const std::u16string& dataPath = {}) {
         auto open = [&](const std::u16string& path) -> std::unique_ptr<CBPort> {
-            auto port = std::make_unique<CUSBPrn>();
+            auto port = std::make_unique<CUSBPrn>(theApp());
             const _DEVOPEN_INFO info{toExport(path.c_str()), readTimeout, writeTimeout, PORT_USBPRN, MODE_DATA};
             if (!port->openPort(&info, 0)) return nullptr;
-            port->setLog(&theLog());
             return port;
         };
         std::unique_ptr<CBPort> control = open(controlPath);

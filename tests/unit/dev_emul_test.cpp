@@ -1,5 +1,6 @@
 // Command packets on their own: framing, the checksum test, reassembly of replies fed piece by
 // piece, and the reply wait on a port that plays back a scripted byte stream.
+#include "devicelib/core/dev_app.h"
 #include "devicelib/core/dev_emul.h"
 
 #include <gtest/gtest.h>
@@ -150,7 +151,7 @@ TEST(AcceptBytes, UntilItsLengthByteArrivesAReplyIsMeasuredByThePacketBefore) {
 // time of one read; an empty arrival is a read that times out. Records what each read asked for.
 class ScriptedPort : public CBPort {
 public:
-    explicit ScriptedPort(std::vector<Bytes> arrivals) : CBPort(PORT_USBPRN), arrivals_(arrivals.begin(), arrivals.end()) {}
+    explicit ScriptedPort(std::vector<Bytes> arrivals) : CBPort(PORT_USBPRN, theApp()), arrivals_(arrivals.begin(), arrivals.end()) {}
 
     std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count, void*) override {
         asked.push_back(length);
@@ -298,7 +299,7 @@ TEST(ReadReply, KeepsWhatFollowsATakenReplyForTheNextWait) {
 // A port that always has bytes to give: a device sending noise, or broken packets, without end.
 class EndlessPort : public CBPort {
 public:
-    explicit EndlessPort(Bytes pattern) : CBPort(PORT_USBPRN), pattern_(std::move(pattern)) {}
+    explicit EndlessPort(Bytes pattern) : CBPort(PORT_USBPRN, theApp()), pattern_(std::move(pattern)) {}
     std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count, void*) override {
         ++reads;
         const std::uint32_t n = std::min<std::uint32_t>(length, static_cast<std::uint32_t>(pattern_.size()));
@@ -350,7 +351,7 @@ TEST(ReadReply, EndsAtTheDeadlineOfItsExchange) {
 class WaitingPort : public CBPort {
 public:
     WaitingPort(std::vector<Bytes> waiting, bool failAtEnd)
-        : CBPort(PORT_USBPRN), waiting_(waiting.begin(), waiting.end()), failAtEnd_(failAtEnd) {}
+        : CBPort(PORT_USBPRN, theApp()), waiting_(waiting.begin(), waiting.end()), failAtEnd_(failAtEnd) {}
     std::int32_t drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) override {
         ++drains;
         *count = 0;

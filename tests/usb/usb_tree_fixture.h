@@ -12,7 +12,7 @@
 #include <string>
 
 #include "devicelib/core/dev_app.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "platform/usb_stand_in.h"
 #include "tavrin/tavrin.h"
 
