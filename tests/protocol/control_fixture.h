@@ -21,15 +21,12 @@
 #include "sim/simulator.h"
 #include "tavrin/tavrin.h"
 #include "tests/support/hex_bytes.h"
+#include "tests/support/log_text.h"
+#include "tests/support/test_clock.h"
 
 namespace tavrin::test {
 
 using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
-
-inline long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // What one call of dllFunc_DevIoCtrl gave back. The answer record starts with markers, so that
 // fields the call leaves alone can be told apart.
@@ -104,12 +101,7 @@ protected:
     }
 
     static std::u16string log() { return theLog().collectedText(); }
-    static std::size_t logCount(const std::u16string& text) {
-        const std::u16string all = log();
-        std::size_t n = 0;
-        for (auto at = all.find(text); at != std::u16string::npos; at = all.find(text, at + 1)) ++n;
-        return n;
-    }
+    static std::size_t logCount(const std::u16string& text) { return occurrences(log(), text); }
     static bool logHas(const std::u16string& text) { return logCount(text) > 0; }
 
     static std::vector<std::string> packetsOf(sim::SimDevice& device) {
