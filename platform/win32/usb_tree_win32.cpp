@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "platform/text_utf.h"
 #include "platform/usb_tree.h"
 #include "platform/win32/device_tree_api.h"
 
@@ -41,13 +42,6 @@ namespace {
 constexpr ULONG kPropertyBytes = 520;
 constexpr ULONG kClassBytes = 400;
 
-int hexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
-}
-
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" into a GUID.
 bool parseGuid(const char16_t* text, GUID& guid) {
     if (text == nullptr) return false;
@@ -60,7 +54,7 @@ bool parseGuid(const char16_t* text, GUID& guid) {
             if (text[i] != static_cast<char16_t>(layout[i])) return false;
             continue;
         }
-        const int d = hexDigit(text[i]);
+        const int d = utf::hexDigitValue(text[i]);
         if (d < 0) return false;
         bytes[nibble / 2] = static_cast<unsigned char>(bytes[nibble / 2] << 4 | d);
         ++nibble;
