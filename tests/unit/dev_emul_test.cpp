@@ -12,6 +12,7 @@
 
 #include "devicelib/ports/b_port.h"
 #include "tests/support/hex_bytes.h"
+#include "tests/support/scripted_port.h"
 
 namespace tavrin {
 namespace {
@@ -147,35 +148,7 @@ TEST(AcceptBytes, UntilItsLengthByteArrivesAReplyIsMeasuredByThePacketBefore) {
     EXPECT_EQ(a.r, 2 - 5 - 4);
 }
 
-// A control port that plays back a byte stream: each arrival is what the device has sent by the
-// time of one read; an empty arrival is a read that times out. Records what each read asked for.
-class ScriptedPort : public CBPort {
-public:
-    explicit ScriptedPort(std::vector<Bytes> arrivals) : CBPort(PORT_USBPRN, theApp()), arrivals_(arrivals.begin(), arrivals.end()) {}
-
-    std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count, void*) override {
-        asked.push_back(length);
-        *count = 0;
-        if (length == 0) return 1;  // as a real port: nothing to wait for
-        if (arrivals_.empty()) return 0;
-        Bytes& next = arrivals_.front();
-        if (next.empty()) {
-            arrivals_.pop_front();
-            return 0;
-        }
-        const std::size_t n = std::min<std::size_t>(length, next.size());
-        std::copy(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(n), static_cast<std::uint8_t*>(buffer));
-        next.erase(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(n));
-        if (next.empty()) arrivals_.pop_front();
-        *count = static_cast<std::uint32_t>(n);
-        return 1;
-    }
-
-    std::vector<std::uint32_t> asked;
-
-private:
-    std::deque<Bytes> arrivals_;
-};
+using test::ScriptedPort;
 
 TEST(ReadReply, RetriesWantedSizesAndRefeeding) {
     struct Case {
