@@ -58,6 +58,10 @@ expect pass devicelib/dfu/w_dfu.cpp '#include "devicelib/config/cfg_codec.h"'
 expect pass service/planted.cpp '#include "tavrinocx/planted.h"'
 expect pass tools/demo/main.cpp '#include "sim/simulator.h"'
 expect pass tests/unit/planted.cpp '#include "platform/posix/ini_reader.h"'
+expect pass tavrinocx/win32/planted.h '#include "platform/win32/windows_api.h"'
+expect fail tavrinocx/planted.cpp '#include "platform/win32/windows_api.h"'
+expect fail tavrinocx/win32/planted.cpp '#include "platform/win32/socket_win32.h"'
+expect pass tools/tavrin/tool.cpp '#include "platform/notify_window.h"'
 
 [ $failures -eq 0 ] && echo "dependency check: all cases as expected"
 exit $failures
