@@ -25,4 +25,13 @@ bool isWellFormed(std::u16string_view utf16);
 std::u16string utf8ToUtf16Lossy(std::string_view text);
 std::string utf16ToUtf8Lossy(std::u16string_view text);
 
+// The value of one hexadecimal digit (0-9, a-f, A-F) of any text, or -1: the digit reader of every
+// hexadecimal parser (each has its own rules for separators and odd digits).
+constexpr int hexDigitValue(char32_t c) {
+    if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
+    if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a' + 10);
+    if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A' + 10);
+    return -1;
+}
+
 }  // namespace tavrin::utf

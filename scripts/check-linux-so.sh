@@ -8,17 +8,13 @@
 # usage: check-linux-so.sh [--prefix PREFIX] LIBRARY EXPORT_LIST
 # PREFIX (default dllFunc_) precedes each entry's name of the list in the exported name.
 set -euo pipefail
-prefix=dllFunc_
-if [ "${1:-}" = "--prefix" ]; then
-    prefix=$2
-    shift 2
-fi
-lib=$1
-list=$2
+source "$(dirname "$0")/export-list.sh"
+read_export_check_args "check-linux-so.sh [--prefix PREFIX] LIBRARY EXPORT_LIST" "$@"
+lib=${args[0]}
+list=${args[1]}
 fail() { echo "$lib: $*" >&2; exit 1; }
 
-want=$(grep -oE '^[A-Z][A-Z0-9_]*_FUNCTION\([A-Za-z_][A-Za-z0-9_]*,' "$list" |
-       sed -E "s/^[^(]*\(([^,]*),$/$prefix\1/" | sort)
+want=$(export_entries "$list" | awk -v p="$prefix" '{print p $1}' | sort)
 [ -n "$want" ] || fail "the export list $list names no function"
 have=$(nm -D --defined-only "$lib" | awk '{print $NF}' | sort)
 if [ "$want" != "$have" ]; then

@@ -9,14 +9,11 @@
 # usage: check-win32-dll.sh [--prefix PREFIX] DLL EXPORT_LIST [IMPORT_LIBRARY]
 # PREFIX (default dllFunc_) precedes each entry's name of the list in the exported name.
 set -euo pipefail
-prefix=dllFunc_
-if [ "${1:-}" = "--prefix" ]; then
-    prefix=$2
-    shift 2
-fi
-dll=$1
-list=$2
-implib=${3:-}
+source "$(dirname "$0")/export-list.sh"
+read_export_check_args "check-win32-dll.sh [--prefix PREFIX] DLL EXPORT_LIST [IMPORT_LIBRARY]" "$@"
+dll=${args[0]}
+list=${args[1]}
+implib=${args[2]:-}
 fail() { echo "$dll: $*" >&2; exit 1; }
 
 # The machine field of the PE header: 0x14c i386, 0x8664 x86-64.
@@ -31,9 +28,8 @@ objdump=$triple-objdump
 nm=$triple-nm
 $objdump -f "$dll" | grep "file format $format" >/dev/null || fail "is not a $bits-bit DLL"
 
-# Entries are PREFIXED_FUNCTION(name, bytes, ...) at the start of a line, in ordinal order.
-entries=$(grep -oE '^[A-Z][A-Z0-9_]*_FUNCTION\([A-Za-z_][A-Za-z0-9_]*, *[0-9]+' "$list" |
-          sed -E 's/^[^(]*\(([^,]*), *([0-9]+)$/\1 \2/')
+# Entries in ordinal order.
+entries=$(export_entries "$list")
 [ -n "$entries" ] || fail "the export list $list names no function"
 want=$(echo "$entries" | awk -v p="$prefix" '{printf "%d %s%s\n", NR, p, $1}')
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every tree and runs every test, one counted suite each:
+#   - deps: the dependency rule (scripts/check-deps.sh), before anything is built,
 #   - release: the Linux release build (optimised, no sanitizers) and its header tests,
 #   - python: the Python module's tests against that library and the simulator,
 #   - install: that build installed into a temporary prefix and used as a user of the SDK would
@@ -55,6 +56,10 @@ check_dll() {  # check_dll PRESET: the device library and the bridge
 }
 
 mkdir -p build
+
+step "Dependency rule: no folder includes one above it"
+bash scripts/check-deps.sh
+record deps $?
 
 step "Linux x86-64 release: build, header tests"
 release_built=1

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/text_utf.h"
+
 namespace tavrin::config {
 
 std::uint8_t crc8(const std::uint8_t* bytes, std::size_t count) {
@@ -115,10 +117,7 @@ std::optional<std::size_t> parseHexText(const char16_t* text, std::size_t length
     };
     for (std::size_t i = 0; i < length; ++i) {
         const char16_t c = text[i];
-        int nibble = -1;
-        if (c >= u'0' && c <= u'9') nibble = c - u'0';
-        else if (c >= u'a' && c <= u'f') nibble = c - u'a' + 10;
-        else if (c >= u'A' && c <= u'F') nibble = c - u'A' + 10;
+        const int nibble = utf::hexDigitValue(c);
         if (nibble >= 0) {
             if (pending < 0) {
                 pending = nibble;

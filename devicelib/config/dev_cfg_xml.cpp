@@ -6,7 +6,7 @@
 
 #include "devicelib/config/cfg_codec.h"
 #include "devicelib/core/log_file.h"
-#include "devicelib/core/wide_format.h"
+#include "platform/wide_format.h"
 #include "platform/code_page.h"
 #include "platform/xml_document.h"
 

@@ -103,7 +103,7 @@ void CDevApp::initObj() {
     if (!settings.load(userAppPath)) log.funcLine(kInit, u"Load DLL Config Fail\r\n");
     platform::usb::setSystemRoot(settings.UsbSysRoot);
 
-    CNetPort::initClass();  // a failure is only logged
+    CNetPort::initClass(log);  // a failure is only logged
 
     if (!log.isOpen() && settings.LogEnable != 0) log.openLog(settings.LogPath.c_str());
 
@@ -115,7 +115,7 @@ void CDevApp::exitObj() {
     detaching.store(true);
     log.funcLine(u"DllMain", u"DLL_PROCESS_DETACH 0x%x\r\n", platform::currentThreadId());
     devices.emptyAll();
-    CNetPort::unInitClass();
+    CNetPort::unInitClass(log);
     log.closeLog();
     log.freeTextBuffer();
 }

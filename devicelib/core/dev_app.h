@@ -15,7 +15,8 @@
 
 namespace tavrin {
 
-class CDevApp {
+// The ports' host: they get the log, the settings they use and the detaching flag from here.
+class CDevApp final : public PortHost {
 public:
     CDevApp() = default;
     CDevApp(const CDevApp&) = delete;
@@ -33,6 +34,12 @@ public:
     std::u16string userAppPath;  // empty until start-up finds it
     std::uint16_t osLevel = 0;   // 2: Windows 7 or later, 1: Windows XP or later, 0: older
     std::atomic<bool> detaching{false};  // set while the library leaves the process
+
+    PortLog& portLog() override { return log; }
+    std::uint16_t systemLevel() const override { return osLevel; }
+    bool leavingProcess() const override { return detaching.load(); }
+    std::int32_t discoveryTimeout() const override { return settings.DiscoveryTimeout; }
+    const char16_t* discoveryAddress() const override { return settings.DiscoveryAddress.c_str(); }
 
 private:
     void getUserAppPath();

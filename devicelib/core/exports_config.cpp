@@ -12,7 +12,7 @@
 #include "devicelib/core/dev_app.h"
 #include "devicelib/core/dev_io_ctrl.h"
 #include "devicelib/core/export_guard.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "platform/system_info.h"
 #include "platform/xml_document.h"
 #include "tavrin/tavrin.h"

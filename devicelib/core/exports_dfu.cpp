@@ -5,7 +5,7 @@
 
 #include "devicelib/core/dev_app.h"
 #include "devicelib/core/export_guard.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "devicelib/dfu/w_dfu.h"
 #include "tavrin/tavrin.h"
 

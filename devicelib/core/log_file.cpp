@@ -78,6 +78,12 @@ void CLogFile::appendFormatted(const char16_t* prefixFormat, const FormatArg* pr
     appendFormattedPart(format, args, count);
 }
 
+void CLogFile::writeFuncLine(const char16_t* function, const char16_t* format, const FormatArg* args,
+                             std::size_t count) {
+    const FormatArg prefix[] = {FormatArg(platform::currentThreadId()), FormatArg(function)};
+    appendFormatted(u"TID(%d)#%s : ", prefix, 2, format, args, count, false);
+}
+
 void CLogFile::takeText(TakenText& taken) {
     if (taken.writing.owns_lock()) writeTaken(taken);  // a second flush in one call: the first text goes first
     if (file_ != platform::kNoHandle && text_ && writeBuffer_) {

@@ -10,13 +10,14 @@
 #include <mutex>
 #include <string>
 
-#include "devicelib/core/wide_format.h"
+#include "devicelib/ports/port_host.h"
+#include "platform/wide_format.h"
 #include "platform/os_types.h"
 #include "platform/sync.h"
 
 namespace tavrin {
 
-class CLogFile {
+class CLogFile final : public PortLog {
 public:
     static constexpr std::uint32_t kTextCapacity = 65536;  // wide characters
     static constexpr std::uint32_t kRecordCapacity = 4096;
@@ -44,7 +45,8 @@ public:
         appendFormatted(nullptr, nullptr, 0, format, list, sizeof...(Args), true);
     }
     // A function line: "TID(%d)#%s : " with the calling thread and the function's name, then the
-    // message. Prefix and message are two appends, each kept or dropped on its own.
+    // message. Prefix and message are two appends, each kept or dropped on its own. (The ports
+    // write the same lines through PortLog.)
     template <typename... Args>
     void funcLine(const char16_t* function, const char16_t* format, const Args&... args) {
         const FormatArg prefix[] = {FormatArg(platform::currentThreadId()), FormatArg(function)};
@@ -81,6 +83,9 @@ public:
     std::u16string collectedText();
 
 private:
+    void writeFuncLine(const char16_t* function, const char16_t* format, const FormatArg* args,
+                       std::size_t count) override;
+
     // A full text buffer taken out of the log, to be written to the file without the log lock;
     // it holds the writer lock until it is written.
     struct TakenText {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <system_error>
@@ -218,41 +219,20 @@ std::uint32_t runUpdateSteps(DfuRun& run) {
 
 namespace {
 
-// The update thread: the steps, then its end. The session keeps the port alive for as long as
-// the thread runs, also when it was left behind by a stop that could not wait for it.
-void updateThread(std::shared_ptr<DfuRun> run, std::shared_ptr<DeviceSession> session) {
-    runUpdateSteps(*run);
-    {
-        // The end and a stop agree under the run's lock: without a stop the thread is done with
-        // itself (its cancel flag is cleared, its handle is the owner's to collect); once a stop
-        // has begun, the stopper owns the handle.
-        std::lock_guard<std::mutex> guard(run->lock);
-        if (!run->stopBegun) run->cancel.store(0);
-        run->ended = true;
-    }
-    run->changed.notify_all();
-    session.reset();
-}
-
 // Collects an update thread that has done its work. While the library leaves the process the
 // system lets no thread finish until it is unloaded (Windows), so it is then let go as the
 // network port's threads are.
-void collectThread(std::thread& thread) {
-    if (!thread.joinable()) return;
-    if (thread.get_id() == std::this_thread::get_id()) thread.detach();  // the last share went with it
-    else if (theApp().detaching.load()) platform::finishThreadAtUnload(thread);
-    else thread.join();
-}
+void collectThread(platform::BoundedWorker& worker) { worker.collect(theApp().detaching.load()); }
 
 }  // namespace
 
 CWDfu::~CWDfu() {
     shutDown();
     std::lock_guard<std::mutex> guard(threadLock_);
-    collectThread(thread_);
+    collectThread(worker_);
 }
 
-void CWDfu::joinEndedThread() { collectThread(thread_); }
+void CWDfu::joinEndedThread() { collectThread(worker_); }
 
 bool CWDfu::updateRunning() {
     std::lock_guard<std::mutex> guard(threadLock_);
@@ -444,7 +424,20 @@ std::int32_t CWDfu::updateStart(const std::shared_ptr<DeviceSession>& session, s
     std::lock_guard<std::mutex> threadGuard(threadLock_);
     if (startRefused() || run->cancel.load() != 0) return 0;
     try {
-        thread_ = std::thread(updateThread, run, session);
+        std::unique_lock<std::mutex> runGuard(run->lock);
+        // The update thread: the steps, then its end. The session keeps the port alive for as
+        // long as the thread runs, also when it was left behind by a stop that could not wait for
+        // it; it goes with the thread, after its end.
+        worker_.start(runGuard, run, [run, session]() -> std::function<void()> {
+            runUpdateSteps(*run);
+            // The end and a stop agree under the run's lock: without a stop the thread is done
+            // with itself (its cancel flag is cleared, its handle is the owner's to collect);
+            // once a stop has begun, the stopper owns the handle.
+            return [run] {
+                if (!run->stopBegun) run->cancel.store(0);
+                run->ended = true;
+            };
+        });
     } catch (const std::system_error&) {
         dfuNotice(run->notices, u"创 建 更 新 线 程 失 败");
         return 0;
@@ -459,7 +452,7 @@ void CWDfu::stopUpdate() {
     if (!run) return;
     {
         std::lock_guard<std::mutex> guard(run->lock);
-        if (run->ended || !thread_.joinable()) {
+        if (run->ended || !worker_.hasThread()) {
             // No update thread: a start under way is told to give up.
             if (!run->ended) run->cancel.store(1);
             run->changed.notify_all();
@@ -470,24 +463,31 @@ void CWDfu::stopUpdate() {
     const DfuNotices& to = run->notices;
     dfuNotice(to, u"等 待 更 新 线 程 关 闭");
     std::unique_lock<std::mutex> guard(run->lock);
-    run->stopBegun = true;
-    run->cancel.store(1);
-    run->changed.notify_all();
-    auto ended = [&] { return run->ended; };
-    if (run->changed.wait_for(guard, std::chrono::milliseconds(kStopWaitMs), ended)) {
-        guard.unlock();
-        dfuNotice(to, u"更 新 线 程 正 常 关 闭");
-        collectThread(thread_);
-    } else {
-        // Not killed: told to leave. The transfer it waits in ends now.
-        guard.unlock();
+    auto askToStop = [&run](std::unique_lock<std::mutex>&) {
+        run->cancel.store(1);
+        run->changed.notify_all();
+    };
+    // Not killed: told to leave. The transfer it waits in ends now.
+    auto tellToLeave = [&run](std::unique_lock<std::mutex>& held) {
+        held.unlock();
         if (run->port != nullptr) run->port->abortTransfers();
-        guard.lock();
-        const bool left = run->changed.wait_for(guard, std::chrono::milliseconds(kLeaveWaitMs), ended);
-        guard.unlock();
-        dfuNotice(to, left ? u"更 新 线 程 异 常 关 闭" : u"更 新 线 程 无 法 关 闭");
-        if (left) collectThread(thread_);
-        else thread_.detach();  // it holds its own share of everything it uses
+        held.lock();
+    };
+    const auto outcome = worker_.stop(guard, platform::BoundedWorker::Clock::now() + std::chrono::milliseconds(kStopWaitMs),
+                                      std::chrono::milliseconds(kLeaveWaitMs), askToStop, tellToLeave);
+    guard.unlock();
+    switch (outcome) {
+    case platform::BoundedWorker::Outcome::Ended:
+        dfuNotice(to, u"更 新 线 程 正 常 关 闭");
+        collectThread(worker_);
+        break;
+    case platform::BoundedWorker::Outcome::LeftLate:
+        dfuNotice(to, u"更 新 线 程 异 常 关 闭");
+        collectThread(worker_);
+        break;
+    case platform::BoundedWorker::Outcome::NoEnd:
+        dfuNotice(to, u"更 新 线 程 无 法 关 闭");  // it holds its own share of everything it uses
+        break;
     }
     // A thread left behind keeps its run: no new update starts on this object until it ends.
     if (run->ended) {

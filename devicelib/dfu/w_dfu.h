@@ -11,15 +11,14 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "devicelib/core/dev_emul.h"
 #include "devicelib/dfu/fw_header.h"
+#include "platform/bounded_worker.h"
 #include "platform/firmware_io.h"
 
 namespace tavrin {
@@ -35,8 +34,9 @@ struct DfuNotices {
     std::int32_t device = -1;
 };
 
-// What one update uses; shared by the start, the update thread and whoever stops it.
-struct DfuRun {
+// What one update uses; shared by the start, the update thread and whoever stops it. The
+// worker's lock guards ended and the waits below; stopBegun: a stop has begun.
+struct DfuRun : platform::WorkerState {
     DfuNotices notices;
     CBPort* port = nullptr;
     std::uint32_t options = 0;
@@ -47,10 +47,7 @@ struct DfuRun {
     std::uint16_t percent = 0;
 
     std::atomic<std::int32_t> cancel{0};
-    std::mutex lock;  // ended, stopBegun; the waits below
-    std::condition_variable changed;
     bool ended = false;
-    bool stopBegun = false;
 
     // Sleeps ms unless the cancel flag is set first (or is set meanwhile); false when cancelled.
     bool sleepUnlessCancelled(std::uint32_t ms);
@@ -87,7 +84,7 @@ private:
     void joinEndedThread();
 
     std::mutex apiLock_;     // the exports on this object, one at a time
-    std::mutex threadLock_;  // thread_ and run_
+    std::mutex threadLock_;  // worker_ and run_
     platform::FirmwareFile file_;
     std::uint8_t header_[kFwHeaderSize] = {};
     std::shared_ptr<const std::vector<std::uint8_t>> image_;
@@ -96,7 +93,7 @@ private:
     std::int32_t device_ = -1;
     CLogFile* heldLog_ = nullptr;  // the log object of the last start
     std::shared_ptr<DfuRun> run_;
-    std::thread thread_;
+    platform::BoundedWorker worker_;
     std::atomic<bool> shutDown_{false};
 };
 

@@ -1,6 +1,5 @@
 #include "devicelib/ports/b_port.h"
 
-#include "devicelib/core/dev_app.h"
 #include "platform/sync.h"
 
 namespace tavrin {
@@ -45,7 +44,7 @@ std::int32_t CBPort::syncIOAccess(std::uint8_t direction, void* overlapped, void
     // A transfer that is given up is cancelled, and its end awaited: the block and the buffer
     // are in this frame and the caller's. One that completed before the cancel took hold is done.
     auto giveUp = [&]() -> std::int32_t { return transfer.cancelAndAwait(count) ? 1 : 0; };
-    CLogFile& log = theLog();
+    PortLog& log = portLog();
     for (int waits = 1;; ++waits) {
         std::uint32_t code = 0;
         switch (transfer.wait(timeoutMs, &code)) {
@@ -88,7 +87,7 @@ void CBPort::purgePort() {
 
 std::int32_t CBPort::openPort(const char16_t* path, std::uint16_t /*openFlag*/) {
     if (handle_ != platform::kNoHandle) return 0;
-    theLog().funcLine(u"CBPort::openPort", u"path = %s\r\n", path);
+    portLog().funcLine(u"CBPort::openPort", u"path = %s\r\n", path);
     handle_ = platform::openDevice(path);
     if (handle_ == platform::kNoHandle) return 0;
     aborted_.store(false);

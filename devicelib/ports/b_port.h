@@ -1,19 +1,20 @@
 // CBPort: the base of every channel to a device. The frame opens ports by type, keeps a device's
 // control port and data port, and from then on talks to the device only through the virtual
 // operations below, declared in their slot order. A port has no lock: the frame's busy bits keep
-// one thread on each port at a time.
+// one thread on each port at a time, and every operation runs on the calling export's thread
+// (or the firmware update's) unless it says otherwise. No operation throws: failure is the
+// return value (0 / false) and, where the operation says so, a log line.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 
+#include "devicelib/ports/port_host.h"
 #include "platform/device_io.h"
 #include "tavrin/tavrin.h"
 
 namespace tavrin {
-
-class CLogFile;
 
 // The port information record: the fields of the open record, the first one fixed at 0.
 struct PortInfo {
@@ -37,7 +38,8 @@ inline constexpr std::int32_t kDefaultWriteTimeout = 2000;
 
 class CBPort {
 public:
-    explicit CBPort(std::uint16_t portType) : portType_(portType) {}
+    // host: what the port needs of the library (its log, settings); it outlives the port.
+    CBPort(std::uint16_t portType, PortHost& host) : host_(host), portType_(portType) {}
     CBPort(const CBPort&) = delete;
     CBPort& operator=(const CBPort&) = delete;
 
@@ -56,26 +58,37 @@ public:
                                   void* overlapped);
     virtual std::int32_t writePort(const void* buffer, std::uint32_t length, std::uint32_t* count,
                                    void* overlapped);
-    // 4: discards what the device driver holds in its queues.
+    // 4: discards what the device driver holds in its queues. Does not block; nothing when the port
+    // is not open.
     virtual void purgePort();
-    // 5: opens a device path (fails on a port that is already open).
+    // 5: opens a device path without sharing (fails on a port that is already open, or when the
+    // system refuses the path: 0). Logs "path = ..." first. Does not wait for the device.
     virtual std::int32_t openPort(const char16_t* path, std::uint16_t openFlag);
-    // 6: opens from an open record; the base class refuses.
+    // 6: opens from an open record (its path, type, time-outs); 1 on success, 0 on failure. The
+    // base class refuses.
     virtual std::int32_t openPort(const _DEVOPEN_INFO* info, std::uint16_t openFlag);
-    // 7: finds the device again after it restarted.
+    // 7: finds the device again after it restarted (the firmware update, on its thread): the
+    // port is closed and opened on what the search finds. Blocks while it searches (and, for
+    // the network, until connected or the write time-out); 1 when the port is open again.
     virtual std::int32_t reOpenPort(std::int32_t ignored);
-    // 8: closes the events and the handle; true when it was not open.
+    // 8: closes the events and the handle; true when it was not open. May block for what the
+    // port still has to end (the network port: its transmit thread, bounded).
     virtual std::int32_t closePort();
-    // 9, 10: printer-class requests; the base class has none.
+    // 9, 10: printer-class requests (the device id string, the port status byte): 1 with
+    // *length bytes in buffer, 0 on failure or when the port has none (the base class has none).
+    // Block for one request to the device.
     virtual std::int32_t getDeviceId(std::uint8_t* buffer, std::uint32_t* length);
     virtual std::int32_t getLptStatus(std::uint8_t* buffer, std::uint32_t* length);
-    // 11
+    // 11: 1 while the port can move bytes (USB: the handle is open; network: connected).
+    // Does not block; any thread.
     virtual std::int32_t isPortOpen();
-    // 12
+    // 12: the printer class's vendor request (the USB printer port); 1 on success, 0 on failure
+    // or when the port has none (the base class). Blocks for one request to the device.
     virtual std::int32_t vendorSetCommand();
-    // 13: stores table[index - 1] when a table is given and index is not 0.
+    // 13: stores table[index - 1] when a table is given and index is not 0; always 1.
     virtual std::int32_t selectPortValue(const std::uint16_t* table, std::uint8_t index);
-    // 14
+    // 14: fills the record's first field (0), the port's time-outs and its type; the mode is left
+    // as it is. Does not block.
     virtual void getPortInfo(PortInfo* info);
 
     // Not a device operation: called by the frame, from another thread, when the device is closed
@@ -94,8 +107,6 @@ public:
     std::int32_t readTimeout() const { return readTimeout_; }
     std::int32_t writeTimeout() const { return writeTimeout_; }
     std::uint16_t selectedValue() const { return selected_; }
-    void setLog(CLogFile* log) { log_ = log; }
-    CLogFile* log() const { return log_; }
 
 protected:
     void resetTimeouts(const _DEVOPEN_INFO* info);
@@ -107,6 +118,9 @@ protected:
     bool aborted() const { return aborted_.load(); }
     const platform::IoEvent& abortEvent() const { return abortEvent_; }
 
+    PortLog& portLog() const { return host_.portLog(); }
+
+    PortHost& host_;
     platform::OsHandle handle_ = platform::kNoHandle;
     std::uint16_t portType_;
     std::int32_t readTimeout_ = kDefaultReadTimeout;
@@ -114,7 +128,6 @@ protected:
     platform::IoEvent readEvent_;
     platform::IoEvent writeEvent_;
     std::uint16_t selected_ = 0;
-    CLogFile* log_ = nullptr;
 
 private:
     std::mutex eventLock_;  // event creation against abortTransfers from another thread

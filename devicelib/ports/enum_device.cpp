@@ -1,6 +1,7 @@
 #include "devicelib/ports/enum_device.h"
 
-#include "devicelib/core/log_file.h"
+#include "devicelib/ports/port_host.h"
+#include "platform/text_utf.h"
 
 namespace tavrin {
 
@@ -38,12 +39,8 @@ bool scanHex(const char16_t*& p, int width, std::uint32_t& value) {
     value = 0;
     int n = 0;
     for (; n < width; ++n, ++p) {
-        const char16_t c = *p;
-        int d;
-        if (c >= u'0' && c <= u'9') d = c - u'0';
-        else if (c >= u'A' && c <= u'F') d = c - u'A' + 10;
-        else if (c >= u'a' && c <= u'f') d = c - u'a' + 10;
-        else break;
+        const int d = utf::hexDigitValue(*p);
+        if (d < 0) break;
         value = value << 4 | static_cast<std::uint32_t>(d);
     }
     return n > 0;

@@ -14,7 +14,7 @@
 
 namespace tavrin {
 
-class CLogFile;
+class PortLog;
 
 using platform::usb::DevNode;
 
@@ -24,7 +24,7 @@ inline constexpr std::size_t kUsbPathChars = 260;
 class CEnumDevice {
 public:
     // log: where the search writes its lines; none for the exported listing.
-    explicit CEnumDevice(CLogFile* log = nullptr) : log_(log) {}
+    explicit CEnumDevice(PortLog* log = nullptr) : log_(log) {}
     CEnumDevice(const CEnumDevice&) = delete;
     CEnumDevice& operator=(const CEnumDevice&) = delete;
 
@@ -59,7 +59,7 @@ public:
 private:
     void line(const char16_t* function, const char16_t* text);
 
-    CLogFile* log_;
+    PortLog* log_;
     std::unique_ptr<platform::usb::DeviceSet> set_;
     std::u16string setClass_;
     std::u16string path_;

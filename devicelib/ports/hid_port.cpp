@@ -4,8 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "devicelib/core/dev_app.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "devicelib/ports/enum_device.h"
 #include "platform/device_io.h"
 
@@ -170,7 +169,7 @@ bool CHidPort::getDevReportInfo() {
     reportId_ = ids.front();
     outputLength_ = caps.outputReportLength;
     inputLength_ = caps.inputReportLength;
-    CLogFile& log = theLog();
+    PortLog& log = portLog();
     log.funcLine(u"CHidPort::getDevReportInfo", u"reportID(0x%x) outLen(%d) inLen(%d)\r\n", reportId_,
                  outputLength_, inputLength_);
     // The reports must fit the port's buffers and hold their header.
@@ -188,7 +187,7 @@ bool CHidPort::getDevReportInfo() {
 
 bool CHidPort::findHidPathByLocation(InterfaceClass hidInterfaceClass, char16_t* path) {
     if (locationPath_.empty()) return false;  // never resolved: no device is there
-    CEnumDevice search(&theLog());
+    CEnumDevice search(&portLog());
     const char16_t* id =
         search.findUsbDeviceByLocation(locationPath_.c_str(), platform::usb::DeviceSet::presentUsbDevices());
     if (id == nullptr) return false;
@@ -197,7 +196,7 @@ bool CHidPort::findHidPathByLocation(InterfaceClass hidInterfaceClass, char16_t*
 }
 
 bool CHidPort::findHidPathByVid(InterfaceClass hidInterfaceClass, std::uint16_t vid, char16_t* path) {
-    CEnumDevice search(&theLog());
+    CEnumDevice search(&portLog());
     for (std::uint32_t index = 0;; ++index) {
         int status = 0;
         const char16_t* p = search.enumDevSymLnk(index, hidInterfaceClass, &status);
@@ -216,10 +215,10 @@ bool CHidPort::findHidPathByVid(InterfaceClass hidInterfaceClass, std::uint16_t 
 
 std::int32_t CHidPort::reOpenPort(std::int32_t) {
     constexpr const char16_t* kName = u"CHidPort::reOpenPort";
-    CLogFile& log = theLog();
+    PortLog& log = portLog();
     closePort();
     char16_t path[kUsbPathChars] = {};
-    const bool found = theApp().osLevel == 2 ? findHidPathByLocation(hidClass(), path)
+    const bool found = host_.systemLevel() == 2 ? findHidPathByLocation(hidClass(), path)
                                              : findHidPathByVid(hidClass(), vendorId_, path);
     if (!found) {
         log.funcLine(kName, u"Fail(1)\r\n");

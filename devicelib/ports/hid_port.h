@@ -19,7 +19,7 @@ public:
     // The report buffers; a device stating longer reports is refused at open.
     static constexpr std::size_t kReportBufferBytes = 265;
 
-    CHidPort() : CUSBPort(PORT_HID) {}
+    explicit CHidPort(PortHost& host) : CUSBPort(PORT_HID, host) {}
     ~CHidPort() override = default;  // the parsed report description goes with the port
 
     // 0: the report framing over the base transfer; false for a report id other than 0xA5/0xA6.

@@ -1,6 +1,6 @@
 #include "devicelib/ports/net_address.h"
 
-#include "devicelib/core/wide_format.h"
+#include "platform/wide_format.h"
 
 namespace tavrin {
 

@@ -3,21 +3,20 @@
 #include <algorithm>
 #include <chrono>
 
-#include "devicelib/core/dev_app.h"
 #include "devicelib/ports/net_address.h"
 #include "devicelib/ports/net_port.h"
 
 namespace tavrin {
 
-std::uint32_t discoverNetDevices(std::uint16_t udpPort, char16_t* buffer, std::uint32_t* size,
+std::uint32_t discoverNetDevices(PortHost& host, std::uint16_t udpPort, char16_t* buffer, std::uint32_t* size,
                                  std::uint32_t quietMs) {
     if (buffer == nullptr || size == nullptr) return 0;
-    const std::int32_t setting = theApp().settings.DiscoveryTimeout;
+    const std::int32_t setting = host.discoveryTimeout();
     std::int32_t quiet = setting > 0 ? setting : kSearchQuietMs;
     if (quietMs != 0) quiet = static_cast<std::int32_t>(std::min<std::uint32_t>(quietMs, kSearchLimitMs));
-    CNetPort port(PORT_NET_DATA);
+    CNetPort port(PORT_NET_DATA, host);
     port.setUdpPort(udpPort);
-    const auto address = parseNetAddress(theApp().settings.DiscoveryAddress.c_str());
+    const auto address = parseNetAddress(host.discoveryAddress());
     if (address) port.setSearchAddress(*address);
 
     std::uint32_t sent = 0;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "devicelib/ports/port_host.h"
+
 namespace tavrin {
 
 // How long the search waits for the next valid reply by default, and how long it may last in all
@@ -17,7 +19,8 @@ inline constexpr std::int32_t kSearchLimitMs = 10000;
 // terminator, and a closing empty string when room is left; *size receives the characters used.
 // Returns the number of paths. Without a buffer nothing is sent and 0 is returned. quietMs is the
 // wait after the last valid reply; 0 takes the settings' DiscoveryTimeout.
-std::uint32_t discoverNetDevices(std::uint16_t udpPort, char16_t* buffer, std::uint32_t* size,
+// host: the log and the search settings (DiscoveryTimeout, DiscoveryAddress).
+std::uint32_t discoverNetDevices(PortHost& host, std::uint16_t udpPort, char16_t* buffer, std::uint32_t* size,
                                  std::uint32_t quietMs = 0);
 
 }  // namespace tavrin

@@ -4,8 +4,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "devicelib/core/dev_app.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "devicelib/ports/net_address.h"
 #include "platform/sync.h"
 
@@ -21,7 +20,9 @@ constexpr auto kThreadStopWait = std::chrono::milliseconds(5000);
 constexpr auto kThreadLeaveWait = std::chrono::milliseconds(2000);
 }  // namespace
 
-CNetPort::CNetPort(std::uint16_t portType) : CBPort(portType), link_(std::make_shared<Link>()) {}
+CNetPort::CNetPort(std::uint16_t portType, PortHost& host) : CBPort(portType, host), link_(std::make_shared<Link>()) {
+    link_->log = &host.portLog();
+}
 
 CNetPort::~CNetPort() {
     udp_.close();
@@ -60,34 +61,83 @@ bool CNetPort::mkNetConnect(const char16_t* address) {
         std::lock_guard<std::mutex> guard(link_->lock);
         link_->remote = *remote;
     }
-    bool startThread = false;
-    {
-        std::lock_guard<std::mutex> guard(link_->lock);
-        if (closeStarted_) return false;  // a channel being closed does not connect again
+    std::unique_lock<std::mutex> lock(link_->lock);
+    if (closeStarted_) return false;  // a channel being closed does not connect again
+    if (!link_->socket) {
+        int error = 0;
+        link_->socket = platform::tcpSocket(&error);
         if (!link_->socket) {
-            int error = 0;
-            link_->socket = platform::tcpSocket(&error);
-            if (!link_->socket) {
-                theLog().funcLine(u"CNetPort::mkNetConnect", u"WSASocket function failed with error = %d\n", error);
-                return false;
-            }
-        }
-        // The thread and the socket belong together: a socket whose thread has ended gets a new one.
-        if (!link_->threadRunning) {
-            link_->threadRunning = true;
-            link_->stop.store(0);
-            startThread = true;
+            portLog().funcLine(u"CNetPort::mkNetConnect", u"WSASocket function failed with error = %d\n", error);
+            return false;
         }
     }
-    if (startThread) {
-        if (thread_.joinable()) thread_.join();  // an earlier thread that has ended by itself
-        thread_ = std::thread(&CNetPort::transmitThread, link_);
+    // The thread and the socket belong together: a socket whose thread has ended gets a new one.
+    if (!link_->running) {
+        link_->stop.store(0);
+        worker_.start(lock, link_, [link = link_] { return transmitThread(link); });
     }
     return true;
 }
 
-void CNetPort::transmitThread(std::shared_ptr<Link> link) {
-    CLogFile& log = theLog();
+bool CNetPort::startWatching(Link& link, platform::ConnectionWatch& watch, platform::Socket* socket,
+                             const platform::Ipv4Endpoint& remote) {
+    PortLog& log = *link.log;
+    int error = 0;
+    if (socket == nullptr) return false;
+    if (!watch.createEvent(&error)) {
+        log.funcLine(kThread, u"WSACreateEvent function failed with error = %d\r\n", error);
+        return false;
+    }
+    if (!watch.select(*socket, &error)) {
+        log.funcLine(kThread, u"WSAEventSelect function failed with error = %d\r\n", error);
+        return false;
+    }
+    if (watch.connect(remote, &error) != platform::ConnectStart::InProgress) {
+        log.funcLine(kThread, u"WSAConnect function fail\r\n");
+        return false;
+    }
+    link.state.store(1);
+    return true;
+}
+
+bool CNetPort::handleNetEvents(Link& link, platform::ConnectionWatch& watch) {
+    PortLog& log = *link.log;
+    int error = 0;
+    platform::NetEvents events;
+    if (!watch.events(events, &error))
+        log.funcLine(kThread, u"WSAEnumNetworkEvents function failed with error = %d\r\n", error);
+    if (events.connect) {
+        if (events.connectError == 0) {
+            link.state.store(2);
+            return true;
+        }
+        // No connection will come of this socket: the thread ends, and the next read or write
+        // tries again with a new one.
+        log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.connectError);
+        return false;
+    }
+    if (events.write) {
+        if (events.writeError == 0) log.funcLine(kThread, u"FD_WRITE\r\n");
+        else log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.writeError);
+    } else if (events.read) {
+        if (events.readError == 0) log.funcLine(kThread, u"FD_READ\r\n");
+        else log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.readError);
+    } else if (events.close) {
+        if (events.closeError == 0) {
+            log.funcLine(kThread, u"FD_CLOSE request\n");
+            return false;
+        }
+        // A connection that ended with an error (reset by the device) is gone as well: the
+        // thread ends, and the next read or write connects again.
+        log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.closeError);
+        return false;
+    } else {
+        log.funcLine(kThread, u"unkowned request\n");
+    }
+    return true;
+}
+
+std::function<void()> CNetPort::transmitThread(const std::shared_ptr<Link>& link) {
     link->state.store(0);
     auto watch = std::make_shared<platform::ConnectionWatch>();
     std::shared_ptr<platform::Socket> socket;
@@ -98,24 +148,7 @@ void CNetPort::transmitThread(std::shared_ptr<Link> link) {
         remote = link->remote;
         link->watch = watch;
     }
-    int error = 0;
-    bool watching = socket != nullptr;
-    if (watching && !watch->createEvent(&error)) {
-        log.funcLine(kThread, u"WSACreateEvent function failed with error = %d\r\n", error);
-        watching = false;
-    }
-    if (watching && !watch->select(*socket, &error)) {
-        log.funcLine(kThread, u"WSAEventSelect function failed with error = %d\r\n", error);
-        watching = false;
-    }
-    if (watching) {
-        if (watch->connect(remote, &error) == platform::ConnectStart::InProgress) {
-            link->state.store(1);
-        } else {
-            log.funcLine(kThread, u"WSAConnect function fail\r\n");
-            watching = false;
-        }
-    }
+    const bool watching = startWatching(*link, *watch, socket.get(), remote);
     auto socketStillHere = [&] {
         std::lock_guard<std::mutex> guard(link->lock);
         return link->socket == socket;
@@ -123,46 +156,14 @@ void CNetPort::transmitThread(std::shared_ptr<Link> link) {
     while (watching && link->stop.load() == 0 && socketStillHere()) {
         if (watch->wait(kWatchIntervalMs) != platform::NetWait::Signalled) continue;
         if (link->stop.load() != 0) break;  // woken to leave
-        platform::NetEvents events;
-        if (!watch->events(events, &error))
-            log.funcLine(kThread, u"WSAEnumNetworkEvents function failed with error = %d\r\n", error);
-        if (events.connect) {
-            if (events.connectError == 0) {
-                link->state.store(2);
-            } else {
-                // No connection will come of this socket: the thread ends, and the next read or
-                // write tries again with a new one.
-                log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.connectError);
-                break;
-            }
-        } else if (events.write) {
-            if (events.writeError == 0) log.funcLine(kThread, u"FD_WRITE\r\n");
-            else log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.writeError);
-        } else if (events.read) {
-            if (events.readError == 0) log.funcLine(kThread, u"FD_READ\r\n");
-            else log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.readError);
-        } else if (events.close) {
-            if (events.closeError == 0) {
-                log.funcLine(kThread, u"FD_CLOSE request\n");
-                break;
-            }
-            // A connection that ended with an error (reset by the device) is gone as well: the
-            // thread ends, and the next read or write connects again.
-            log.funcLine(kThread, u"workEvent.iErrorCode with error = %d\r\n", events.closeError);
-            break;
-        } else {
-            log.funcLine(kThread, u"unkowned request\n");
-        }
+        if (!handleNetEvents(*link, *watch)) break;
     }
-    {
-        std::lock_guard<std::mutex> guard(link->lock);
+    return [link, socket] {
         link->watch.reset();
         if (link->socket == socket) link->socket.reset();  // closed once no transfer holds it
         link->state.store(0);
         link->stop.store(1);
-        link->threadRunning = false;
-    }
-    link->threadEnded.notify_all();
+    };
 }
 
 // With the link locked: the thread is told to stop, its socket goes and its wait is woken. The
@@ -191,38 +192,36 @@ void CNetPort::startClosing() {
 }
 
 std::int32_t CNetPort::closePort() {
-    CLogFile& log = theLog();
+    PortLog& log = portLog();
     startClosing();
 
     std::unique_lock<std::mutex> lock(link_->lock);
     const auto stopBy = *closeStarted_ + kThreadStopWait;
-    if (link_->threadRunning && theApp().detaching.load()) {
+    if (link_->running && host_.leavingProcess()) {
         // The library is leaving the process: the thread is told to go at once, and its end
         // is awaited as far as the system allows while it unloads the library.
         tellThreadToLeave(lock);
-        link_->threadEnded.wait_for(lock, kThreadLeaveWait, [this] { return !link_->threadRunning; });
+        worker_.waitEnd(lock, std::chrono::steady_clock::now() + kThreadLeaveWait);
         lock.unlock();
-        if (thread_.joinable()) platform::finishThreadAtUnload(thread_);
+        worker_.collect(true);
         lock.lock();
-    } else if (link_->threadRunning) {
-        auto ended = [this] { return !link_->threadRunning; };
-        if (link_->threadEnded.wait_until(lock, stopBy, ended)) {
-            lock.unlock();
-            log.funcLine(kClose, u"trasmThread normal end \r\n");
-        } else {
-            // The thread is not killed: it is told to leave, its socket goes and its wait is woken.
-            tellThreadToLeave(lock);
-            const bool left = link_->threadEnded.wait_for(lock, kThreadLeaveWait, ended);
-            lock.unlock();
-            log.funcLine(kClose, left ? u"trasmThread Terminiate \r\n" : u"trasmThread no end \r\n");
-            if (!left && thread_.joinable()) thread_.detach();  // it holds its own share of the link
+    } else if (link_->running) {
+        // The thread is not killed: past the wait it is told to leave, its socket goes and its
+        // wait is woken; one that still runs then keeps its own share of the link.
+        const auto outcome = worker_.stop(lock, stopBy, kThreadLeaveWait, nullptr,
+                                          [this](std::unique_lock<std::mutex>& held) { tellThreadToLeave(held); });
+        lock.unlock();
+        switch (outcome) {
+        case platform::BoundedWorker::Outcome::Ended: log.funcLine(kClose, u"trasmThread normal end \r\n"); break;
+        case platform::BoundedWorker::Outcome::LeftLate: log.funcLine(kClose, u"trasmThread Terminiate \r\n"); break;
+        case platform::BoundedWorker::Outcome::NoEnd: log.funcLine(kClose, u"trasmThread no end \r\n"); break;
         }
         lock.lock();
     }
     link_->socket.reset();
     closeStarted_.reset();
     lock.unlock();
-    if (thread_.joinable()) thread_.join();
+    worker_.collect(false);
     opened_ = 0;
     return 0;
 }
@@ -232,13 +231,12 @@ std::int32_t CNetPort::reOpenPort(std::int32_t) {
     {
         std::unique_lock<std::mutex> lock(link_->lock);
         if (closeStarted_) return 0;
-        if (link_->threadRunning) {
+        if (link_->running) {
             tellThreadToLeave(lock);
-            if (!link_->threadEnded.wait_for(lock, kThreadLeaveWait, [this] { return !link_->threadRunning; }))
-                return 0;
+            if (!worker_.waitEnd(lock, std::chrono::steady_clock::now() + kThreadLeaveWait)) return 0;
         }
     }
-    if (thread_.joinable()) thread_.join();
+    worker_.collect(false);
     if (!mkNetConnect(nullptr)) return 0;
     const auto until = std::chrono::steady_clock::now() +
                        std::chrono::milliseconds(std::max<std::int32_t>(writeTimeout_, 1000));
@@ -246,7 +244,7 @@ std::int32_t CNetPort::reOpenPort(std::int32_t) {
         if (link_->state.load() == 2) return 1;
         {
             std::lock_guard<std::mutex> guard(link_->lock);
-            if (!link_->threadRunning) return 0;  // refused: no connection came of it
+            if (!link_->running) return 0;  // refused: no connection came of it
         }
         platform::sleepMs(10);
     }
@@ -314,7 +312,7 @@ bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::I
     auto socket = currentSocket();  // held for the whole transfer
     if (!socket) return false;
     platform::SocketTransfer transfer(*socket, overlapped, event, abortEvent());
-    CLogFile& log = theLog();
+    PortLog& log = portLog();
     if (!transfer.resetEvent()) {
         log.funcLine(kNetIo, u"ResetEvent Fail\r\n");
         return false;
@@ -334,7 +332,7 @@ bool CNetPort::netIOAccess(std::uint8_t direction, void* overlapped, platform::I
 
 std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* size, std::uint16_t direction,
                                   std::int32_t waitMs) {
-    CLogFile& log = theLog();
+    PortLog& log = portLog();
     int error = 0;
     if (!udp_.valid()) {
         if (!udp_.create(&error)) {
@@ -395,30 +393,30 @@ std::int32_t CNetPort::UDP_IOCtrl(std::int32_t, char16_t* text, std::uint32_t* s
     return 0;
 }
 
-bool CNetPort::initClass() {
+bool CNetPort::initClass(PortLog& log) {
     constexpr const char16_t* kInit = u"CNetPort::initClass";
     int error = 0;
     switch (platform::netStartup(&error)) {
     case platform::NetStart::Failed:
-        theLog().funcLine(kInit, u"WSAStartup failed with error: %d\r\n", error);
+        log.funcLine(kInit, u"WSAStartup failed with error: %d\r\n", error);
         return false;
     case platform::NetStart::WrongVersion:
-        theLog().funcLine(kInit, u"Could not find a usable version of Winsock.dll\r\n");
+        log.funcLine(kInit, u"Could not find a usable version of Winsock.dll\r\n");
         return false;
     case platform::NetStart::Ok: break;
     }
-    theLog().funcLine(kInit, u"The Winsock 2.2 dll was found okay\r\n");
+    log.funcLine(kInit, u"The Winsock 2.2 dll was found okay\r\n");
     return true;
 }
 
-bool CNetPort::unInitClass() {
+bool CNetPort::unInitClass(PortLog& log) {
     constexpr const char16_t* kExit = u"CNetPort::unInitClass";
     int error = 0;
     if (!platform::netCleanup(&error)) {
-        theLog().funcLine(kExit, u"WSACleanup Fail(%d)\r\n", error);
+        log.funcLine(kExit, u"WSACleanup Fail(%d)\r\n", error);
         return false;
     }
-    theLog().funcLine(kExit, u"WSACleanup Ok\r\n");
+    log.funcLine(kExit, u"WSACleanup Ok\r\n");
     return true;
 }
 

@@ -7,21 +7,21 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 #include "devicelib/ports/b_port.h"
+#include "platform/bounded_worker.h"
 #include "platform/net_socket.h"
 
 namespace tavrin {
 
 class CNetPort : public CBPort {
 public:
-    explicit CNetPort(std::uint16_t portType);
+    CNetPort(std::uint16_t portType, PortHost& host);
     ~CNetPort() override;
 
     std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count,
@@ -65,27 +65,32 @@ public:
     void setUdpPort(std::uint16_t port) { udpPort_ = port; }
     void setSearchAddress(const platform::Ipv4Endpoint& to) { searchAddress_ = to; }
 
-    static bool initClass();
-    static bool unInitClass();
+    static bool initClass(PortLog& log);
+    static bool unInitClass(PortLog& log);
 
     std::uint8_t connectionState() const { return link_->state.load(); }
     std::uint16_t remotePort() const { return link_->remote.port; }
 
 private:
-    // What the port shares with its transmit thread. A thread that has to be left behind keeps
-    // this alive by itself.
-    struct Link {
-        std::mutex lock;
+    // What the port shares with its transmit thread, under the worker's lock (running: the
+    // thread has not ended). A thread that has to be left behind keeps this alive by itself.
+    struct Link : platform::WorkerState {
         std::shared_ptr<platform::Socket> socket;  // the TCP socket; none when gone
         std::shared_ptr<platform::ConnectionWatch> watch;
         platform::Ipv4Endpoint remote;
         std::atomic<std::uint8_t> state{0};  // 0 not connected, 1 connecting, 2 connected
         std::atomic<std::int32_t> stop{0};
-        bool threadRunning = false;
-        std::condition_variable threadEnded;
+        PortLog* log = nullptr;  // the port's log, which outlives a thread left behind
     };
 
-    static void transmitThread(std::shared_ptr<Link> link);
+    // The transmit thread: the connect, then the watch until the connection ends or the thread
+    // is told to leave. Returns its last words on the link (run under the link's lock).
+    static std::function<void()> transmitThread(const std::shared_ptr<Link>& link);
+    // Its pieces: the watch's event and the connect's start (false: nothing to watch), one
+    // reported network event (false: the watch ends).
+    static bool startWatching(Link& link, platform::ConnectionWatch& watch, platform::Socket* socket,
+                              const platform::Ipv4Endpoint& remote);
+    static bool handleNetEvents(Link& link, platform::ConnectionWatch& watch);
     void tellThreadToLeave(std::unique_lock<std::mutex>& lock);
     void startClosing();
     std::shared_ptr<platform::Socket> currentSocket();
@@ -93,7 +98,7 @@ private:
                              std::uint32_t length, std::uint32_t* count);
 
     std::shared_ptr<Link> link_;
-    std::thread thread_;
+    platform::BoundedWorker worker_;
     std::int32_t opened_ = 0;
     // When the close began (the sending side was shut); none while the port is not closing.
     // Guarded by the link's lock.

@@ -8,12 +8,12 @@
 
 namespace tavrin {
 
-std::unique_ptr<CBPort> createPort(std::uint16_t portType) {
+std::unique_ptr<CBPort> createPort(std::uint16_t portType, PortHost& host) {
     switch (portType) {
-    case PORT_USBPRN: return std::unique_ptr<CBPort>(new (std::nothrow) CUSBPrn);
-    case PORT_HID: return std::unique_ptr<CBPort>(new (std::nothrow) CHidPort);
+    case PORT_USBPRN: return std::unique_ptr<CBPort>(new (std::nothrow) CUSBPrn(host));
+    case PORT_HID: return std::unique_ptr<CBPort>(new (std::nothrow) CHidPort(host));
     case PORT_NET_DATA:
-    case PORT_NET_CTRL: return std::unique_ptr<CBPort>(new (std::nothrow) CNetPort(portType));
+    case PORT_NET_CTRL: return std::unique_ptr<CBPort>(new (std::nothrow) CNetPort(portType, host));
     default: return nullptr;
     }
 }

@@ -8,6 +8,7 @@
 
 namespace tavrin {
 
-std::unique_ptr<CBPort> createPort(std::uint16_t portType);
+// host: what the port needs of the library (it outlives the port).
+std::unique_ptr<CBPort> createPort(std::uint16_t portType, PortHost& host);
 
 }  // namespace tavrin

@@ -1,6 +1,5 @@
 #include "devicelib/ports/usb_port.h"
 
-#include "devicelib/core/dev_app.h"
 #include "devicelib/ports/enum_device.h"
 
 namespace tavrin {
@@ -15,7 +14,7 @@ void CUSBPort::getPortInfoEx(PortInfoEx* info) {
 
 bool CUSBPort::enumUsbLocaPathFromSymLnk(const char16_t* path, InterfaceClass interfaceClass) {
     constexpr const char16_t* kName = u"CUSBPort::enumUsbLocaPathFromSymLnk";
-    CLogFile& log = theLog();
+    PortLog& log = portLog();
     interfaceNumber_ = 0xFFFF;
     CEnumDevice::parseVidPidMi(&vendorId_, &productId_, &interfaceNumber_, path);
 
@@ -45,7 +44,7 @@ bool CUSBPort::findSiblingInterface(int kind, InterfaceClass interfaceClass, con
     if (path == nullptr || pathChars == 0) return false;
     const char16_t* compositeId = composite != nullptr ? composite : parentInstanceId_.c_str();
     if (compositeId[0] == 0) return false;
-    CEnumDevice search(&theLog());
+    CEnumDevice search(&portLog());
     char16_t id[platform::usb::kInstanceIdChars] = {};
     std::uint32_t size = platform::usb::kInstanceIdChars;
     if (!search.findChildOfClass(compositeId, kind, id, &size)) return false;

@@ -1,7 +1,6 @@
 #include "devicelib/ports/usb_prn.h"
 
-#include "devicelib/core/dev_app.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 
 namespace tavrin {
 
@@ -12,7 +11,7 @@ std::int32_t CUSBPrn::openPort(const _DEVOPEN_INFO* info, std::uint16_t openFlag
         resetTimeouts(info);
         if (CBPort::openPort(fromExport(info->path), openFlag)) return 1;
     }
-    theLog().funcLine(u"CUSBPrn::openPort", u"Fail(1)\r\n");
+    portLog().funcLine(u"CUSBPrn::openPort", u"Fail(1)\r\n");
     return 0;
 }
 

@@ -7,7 +7,7 @@ namespace tavrin {
 
 class CUSBPrn : public CUSBPort {
 public:
-    CUSBPrn() : CUSBPort(PORT_USBPRN) {}
+    explicit CUSBPrn(PortHost& host) : CUSBPort(PORT_USBPRN, host) {}
 
     using CUSBPort::openPort;
     std::int32_t openPort(const _DEVOPEN_INFO* info, std::uint16_t openFlag) override;

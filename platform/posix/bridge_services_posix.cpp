@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/bridge_services.h"
+#include "platform/posix/posix_handles.h"
 #include "platform/system_info.h"
 #include "platform/text_utf.h"
 
@@ -88,8 +89,7 @@ std::u16string traceFolder() {
 
 void touchFile(const std::u16string& path) {
     const std::string p = utf::utf16ToUtf8Lossy(path);
-    const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd >= 0) ::close(fd);
+    const posix::ScopedFd file(::open(p.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));  // made, not kept
 }
 
 namespace {

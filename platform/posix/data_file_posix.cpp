@@ -8,44 +8,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/posix_handles.h"
 #include "platform/posix/text_posix.h"
 
 namespace tavrin::platform {
 
 namespace {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
-
-int openLocked(const std::u16string& path, int flags) {
+posix::ScopedFd openLocked(const std::u16string& path, int flags) {
     const std::string p = posix::toUtf8(path.c_str());  // empty: not well-formed
-    if (p.empty()) return -1;
-    const int fd = ::open(p.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0644);
-    if (fd < 0) return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    if (p.empty()) return posix::ScopedFd();
+    return posix::openExclusive(p.c_str(), flags | O_NOCTTY);
 }
 
 }  // namespace
 
 bool readDataFile(const std::u16string& path, std::size_t maxBytes, std::vector<std::uint8_t>& out) {
     out.clear();
-    FileDescriptor file(openLocked(path, O_RDONLY));
+    posix::ScopedFd file(openLocked(path, O_RDONLY));
     if (!file.valid()) return false;
     struct stat st {};
     if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
@@ -67,7 +47,7 @@ bool writeDataFile(const std::u16string& path, const std::uint8_t* bytes, std::s
                    std::size_t* written) {
     if (written != nullptr) *written = 0;
     // Truncated only once the lock is held, so that a reader holding the file sees it whole.
-    FileDescriptor file(openLocked(path, O_WRONLY | O_CREAT));
+    posix::ScopedFd file(openLocked(path, O_WRONLY | O_CREAT));
     if (!file.valid()) return false;
     if (::ftruncate(file.get(), 0) != 0) return false;
     std::size_t done = 0;

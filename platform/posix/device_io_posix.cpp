@@ -18,6 +18,7 @@
 
 #include <chrono>
 
+#include "platform/posix/posix_handles.h"
 #include "platform/posix/socket_posix.h"
 #include "platform/posix/text_posix.h"
 
@@ -28,14 +29,9 @@ OsHandle openDevice(const char16_t* path) {
     // A USB interface path names its device file before the first '#' (platform/usb_tree.h).
     std::string p = posix::toUtf8(path);
     p = p.substr(0, p.find('#'));
-    int fd = ::open(p.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return kNoHandle;
     // No sharing: a second open of the same device fails while this one holds the lock.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return kNoHandle;
-    }
-    return fd;
+    posix::ScopedFd fd = posix::openExclusive(p.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY);
+    return fd ? fd.release() : kNoHandle;
 }
 
 bool closeHandle(OsHandle handle) { return ::close(static_cast<int>(handle)) == 0; }

@@ -9,6 +9,7 @@
 
 #include <string_view>
 
+#include "platform/posix/posix_handles.h"
 #include "platform/posix/text_posix.h"
 #include "platform/text_utf.h"
 #include "tavrin/tavrin.h"
@@ -19,13 +20,9 @@ bool FirmwareFile::open(const char16_t* path) {
     if (path == nullptr || isOpen()) return false;
     const std::string p = posix::toUtf8(path);
     if (p.empty()) return false;
-    const int fd = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
-    }
-    handle_ = fd;
+    posix::ScopedFd fd = posix::openExclusive(p.c_str(), O_RDWR);
+    if (!fd) return false;
+    handle_ = fd.release();
     return true;
 }
 

@@ -20,6 +20,7 @@
 #include <chrono>
 
 #include "platform/net_socket.h"
+#include "platform/posix/posix_handles.h"
 #include "platform/posix/socket_posix.h"
 
 namespace tavrin::platform {
@@ -84,7 +85,7 @@ std::shared_ptr<Socket> tcpSocket(int* error) {
 struct ConnectionWatch::State {
     // Draining: the peer has closed its side, and what it sent before is not read yet.
     enum class Phase { Idle, Connecting, Connected, Draining, Done };
-    int wakeFd = -1;
+    posix::ScopedFd wake;
     int socket = -1;
     Phase phase = Phase::Idle;
     NetEvents pending;
@@ -92,14 +93,12 @@ struct ConnectionWatch::State {
 
 ConnectionWatch::ConnectionWatch() : state_(std::make_unique<State>()) {}
 
-ConnectionWatch::~ConnectionWatch() {
-    if (state_->wakeFd >= 0) ::close(state_->wakeFd);
-}
+ConnectionWatch::~ConnectionWatch() = default;
 
 bool ConnectionWatch::createEvent(int* error) {
-    state_->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (state_->wakeFd < 0 && error != nullptr) *error = errno;
-    return state_->wakeFd >= 0;
+    state_->wake.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!state_->wake && error != nullptr) *error = errno;
+    return state_->wake.valid();
 }
 
 bool ConnectionWatch::select(const Socket& socket, int*) {
@@ -129,7 +128,7 @@ NetWait ConnectionWatch::wait(int timeoutMs) {
     if (st.phase == Phase::Connected) watchFor = POLLRDHUP;
     const bool watchSocket = st.phase == Phase::Connecting || st.phase == Phase::Connected || st.phase == Phase::Draining;
     const int pollMs = st.phase == Phase::Draining ? std::min(timeoutMs, kDrainCheckMs) : timeoutMs;
-    pollfd fds[2] = {{st.wakeFd, POLLIN, 0}, {st.socket, watchFor, 0}};
+    pollfd fds[2] = {{st.wake.get(), POLLIN, 0}, {st.socket, watchFor, 0}};
     const int r = pollFor(fds, watchSocket ? 2 : 1, pollMs);
     if (r < 0) return NetWait::Failed;
     const bool woken = r > 0 && fds[0].revents != 0;
@@ -174,8 +173,8 @@ bool ConnectionWatch::events(NetEvents& out, int*) {
 
 void ConnectionWatch::wake() {
     const std::uint64_t one = 1;
-    if (state_->wakeFd >= 0) {
-        [[maybe_unused]] ssize_t n = ::write(state_->wakeFd, &one, sizeof one);
+    if (state_->wake) {
+        [[maybe_unused]] ssize_t n = ::write(state_->wake.get(), &one, sizeof one);
     }
 }
 

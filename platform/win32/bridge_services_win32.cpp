@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "platform/bridge_services.h"
-#include "platform/win32/windows_api.h"
+#include "platform/win32/win32_handles.h"
 
 namespace tavrin::platform::bridge {
 
@@ -133,9 +133,9 @@ std::string libraryFileVersion(const char* fileName) {
 std::u16string traceFolder() { return u"D:\\ORVANE Log\\"; }
 
 void touchFile(const std::u16string& path) {
-    HANDLE h = CreateFileW(wide(path.c_str()), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    // Made when missing, not kept.
+    const win32::ScopedFileHandle file(CreateFileW(wide(path.c_str()), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 void armThreadEndHook(void (*)()) {}

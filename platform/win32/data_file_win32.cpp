@@ -1,28 +1,11 @@
 // Win32 backend of data_file.h: CreateFileW with share mode 0; the handle is closed on every path.
 #include "platform/data_file.h"
 
-#include "platform/win32/windows_api.h"
+#include "platform/win32/win32_handles.h"
 
 namespace tavrin::platform {
 
-namespace {
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h) : h_(h) {}
-    ~FileHandle() {
-        if (valid()) CloseHandle(h_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-
-private:
-    HANDLE h_;
-};
-
-}  // namespace
+using FileHandle = win32::ScopedFileHandle;
 
 bool readDataFile(const std::u16string& path, std::size_t maxBytes, std::vector<std::uint8_t>& out) {
     out.clear();

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/device_peer.h"
-#include "platform/win32/windows_api.h"
+#include "platform/win32/win32_handles.h"
 
 namespace tavrin::platform {
 
@@ -14,56 +14,51 @@ constexpr DWORD kPipeBuffer = 4096;
 
 class PipePeer final : public DevicePeer {
 public:
-    PipePeer(HANDLE pipe, std::wstring name) : pipe_(pipe), name_(std::move(name)) {
-        readEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        writeEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        connectEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        connect_.hEvent = connectEvent_;
-        if (!ConnectNamedPipe(pipe_, &connect_)) {
+    PipePeer(HANDLE pipe, std::wstring name)
+        : pipe_(pipe), name_(std::move(name)), readEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          writeEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          connectEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        connect_.hEvent = connectEvent_.get();
+        if (!ConnectNamedPipe(pipe_.get(), &connect_)) {
             DWORD e = GetLastError();
             connected_ = e == ERROR_PIPE_CONNECTED;
             pending_ = e == ERROR_IO_PENDING;
         }
     }
-    ~PipePeer() override {
-        close();
-        CloseHandle(readEvent_);
-        CloseHandle(writeEvent_);
-        CloseHandle(connectEvent_);
-    }
+    ~PipePeer() override { close(); }
 
     std::u16string path() const override {
         return std::u16string(reinterpret_cast<const char16_t*>(name_.c_str()));
     }
 
     long read(void* buffer, std::size_t length, int timeoutMs) override {
-        if (pipe_ == INVALID_HANDLE_VALUE) return -1;
+        if (!pipe_.valid()) return -1;
         if (!waitConnected(timeoutMs)) return 0;
         OVERLAPPED ov = {};
-        ov.hEvent = readEvent_;
+        ov.hEvent = readEvent_.get();
         DWORD n = 0;
-        if (ReadFile(pipe_, buffer, static_cast<DWORD>(length), &n, &ov)) return static_cast<long>(n);
+        if (ReadFile(pipe_.get(), buffer, static_cast<DWORD>(length), &n, &ov)) return static_cast<long>(n);
         DWORD e = GetLastError();
         if (e != ERROR_IO_PENDING) return e == ERROR_BROKEN_PIPE || e == ERROR_PIPE_NOT_CONNECTED ? 0 : -1;
-        if (WaitForSingleObject(readEvent_, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
-            CancelIo(pipe_);
-            GetOverlappedResult(pipe_, &ov, &n, TRUE);
+        if (WaitForSingleObject(readEvent_.get(), static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
+            CancelIo(pipe_.get());
+            GetOverlappedResult(pipe_.get(), &ov, &n, TRUE);
             return static_cast<long>(n);
         }
-        if (!GetOverlappedResult(pipe_, &ov, &n, FALSE)) return 0;
+        if (!GetOverlappedResult(pipe_.get(), &ov, &n, FALSE)) return 0;
         return static_cast<long>(n);
     }
 
     bool write(const void* data, std::size_t length) override {
-        if (pipe_ == INVALID_HANDLE_VALUE || !waitConnected(5000)) return false;
+        if (!pipe_.valid() || !waitConnected(5000)) return false;
         const auto* p = static_cast<const unsigned char*>(data);
         while (length > 0) {
             OVERLAPPED ov = {};
-            ov.hEvent = writeEvent_;
+            ov.hEvent = writeEvent_.get();
             DWORD n = 0;
-            if (!WriteFile(pipe_, p, static_cast<DWORD>(length), &n, &ov)) {
+            if (!WriteFile(pipe_.get(), p, static_cast<DWORD>(length), &n, &ov)) {
                 if (GetLastError() != ERROR_IO_PENDING) return false;
-                if (!GetOverlappedResult(pipe_, &ov, &n, TRUE)) return false;
+                if (!GetOverlappedResult(pipe_.get(), &ov, &n, TRUE)) return false;
             }
             p += n;
             length -= n;
@@ -74,12 +69,12 @@ public:
     bool released(int timeoutMs) override {
         // A pipe serves one client at a time: once the library's side has gone, the pipe is made
         // ready for the next open.
-        if (pipe_ == INVALID_HANDLE_VALUE) return false;
+        if (!pipe_.valid()) return false;
         for (int waited = 0;; waited += 10) {
-            if (pending_ && WaitForSingleObject(connectEvent_, 0) != WAIT_OBJECT_0) return true;
+            if (pending_ && WaitForSingleObject(connectEvent_.get(), 0) != WAIT_OBJECT_0) return true;
             waitConnected(0);
             DWORD avail = 0;
-            const BOOL peeked = PeekNamedPipe(pipe_, nullptr, 0, nullptr, &avail, nullptr);
+            const BOOL peeked = PeekNamedPipe(pipe_.get(), nullptr, 0, nullptr, &avail, nullptr);
             if (peeked && avail > 0) {  // what the old connection left unread goes
                 char sink[4096];
                 read(sink, sizeof sink, 0);
@@ -92,32 +87,31 @@ public:
     }
 
     bool rearm() override {
-        if (pipe_ == INVALID_HANDLE_VALUE || !connected_) return false;
+        if (!pipe_.valid() || !connected_) return false;
         DWORD avail = 0;
-        if (PeekNamedPipe(pipe_, nullptr, 0, nullptr, &avail, nullptr) || GetLastError() != ERROR_BROKEN_PIPE)
+        if (PeekNamedPipe(pipe_.get(), nullptr, 0, nullptr, &avail, nullptr) || GetLastError() != ERROR_BROKEN_PIPE)
             return false;
         listenAgain();
         return true;
     }
 
     void close() override {
-        if (pipe_ == INVALID_HANDLE_VALUE) return;
-        if (pending_) CancelIo(pipe_);
-        DisconnectNamedPipe(pipe_);
-        CloseHandle(pipe_);
-        pipe_ = INVALID_HANDLE_VALUE;
+        if (!pipe_.valid()) return;
+        if (pending_) CancelIo(pipe_.get());
+        DisconnectNamedPipe(pipe_.get());
+        pipe_.reset();
     }
 
 private:
     // The client has gone: the pipe waits for the next one.
     bool listenAgain() {
-        DisconnectNamedPipe(pipe_);
-        ResetEvent(connectEvent_);
+        DisconnectNamedPipe(pipe_.get());
+        ResetEvent(connectEvent_.get());
         connect_ = {};
-        connect_.hEvent = connectEvent_;
+        connect_.hEvent = connectEvent_.get();
         connected_ = false;
         pending_ = false;
-        if (!ConnectNamedPipe(pipe_, &connect_)) {
+        if (!ConnectNamedPipe(pipe_.get(), &connect_)) {
             const DWORD e = GetLastError();
             pending_ = e == ERROR_IO_PENDING;
             connected_ = e == ERROR_PIPE_CONNECTED;
@@ -128,17 +122,17 @@ private:
     bool waitConnected(int timeoutMs) {
         if (connected_) return true;
         if (!pending_) return false;
-        if (WaitForSingleObject(connectEvent_, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(connectEvent_.get(), static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0)
             return false;
         DWORD n = 0;
-        connected_ = GetOverlappedResult(pipe_, &connect_, &n, FALSE) != FALSE;
+        connected_ = GetOverlappedResult(pipe_.get(), &connect_, &n, FALSE) != FALSE;
         pending_ = false;
         return connected_;
     }
 
-    HANDLE pipe_;
+    win32::ScopedFileHandle pipe_;
     std::wstring name_;
-    HANDLE readEvent_, writeEvent_, connectEvent_;
+    win32::ScopedKernelHandle readEvent_, writeEvent_, connectEvent_;
     OVERLAPPED connect_ = {};
     bool connected_ = false;
     bool pending_ = false;

@@ -4,6 +4,7 @@
 // with the same structure rules.
 #pragma once
 
+#include "platform/scoped_handle.h"
 #include "platform/win32/windows_api.h"
 
 #include <cfgmgr32.h>
@@ -39,5 +40,13 @@ struct DeviceTreeApi {
 const DeviceTreeApi& deviceTreeApi();
 // Puts another table in place (null: the system's own again). Not for use while a search runs.
 void setDeviceTreeApi(const DeviceTreeApi* api);
+
+// A device information set, destroyed through the table in use.
+struct DeviceInfoSetTraits {
+    using Type = HDEVINFO;
+    static Type invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(Type set) { deviceTreeApi().DestroyDeviceInfoList(set); }
+};
+using ScopedDeviceInfoSet = ScopedHandle<DeviceInfoSetTraits>;
 
 }  // namespace tavrin::platform::win32

@@ -22,65 +22,58 @@ int waitReadable(SOCKET s, int timeoutMs) {
 
 class WinStream final : public TcpStream {
 public:
-    explicit WinStream(SOCKET s) : s_(s) {}
+    explicit WinStream(SOCKET s) : socket_(s) {}
     ~WinStream() override { close(); }
     long read(void* buffer, std::size_t length, int timeoutMs) override {
-        if (s_ == INVALID_SOCKET) return -1;
-        int r = waitReadable(s_, timeoutMs);
+        if (!socket_) return -1;
+        int r = waitReadable(socket_.get(), timeoutMs);
         if (r <= 0) return r == 0 ? 0 : -1;
-        int n = ::recv(s_, static_cast<char*>(buffer), static_cast<int>(length), 0);
+        int n = ::recv(socket_.get(), static_cast<char*>(buffer), static_cast<int>(length), 0);
         return n <= 0 ? -1 : n;
     }
     bool write(const void* data, std::size_t length) override {
         const char* p = static_cast<const char*>(data);
-        while (length > 0 && s_ != INVALID_SOCKET) {
-            int n = ::send(s_, p, static_cast<int>(length), 0);
+        while (length > 0 && socket_.valid()) {
+            int n = ::send(socket_.get(), p, static_cast<int>(length), 0);
             if (n <= 0) return false;
             p += n;
             length -= static_cast<std::size_t>(n);
         }
         return length == 0;
     }
-    void close() override {
-        if (s_ != INVALID_SOCKET) closesocket(s_);
-        s_ = INVALID_SOCKET;
-    }
+    void close() override { socket_.reset(); }
 
 private:
-    SOCKET s_;
+    win32::ScopedSocket socket_;
 };
 
 class WinListener final : public TcpListener {
 public:
-    WinListener(SOCKET s, std::uint16_t port) : s_(s), port_(port) {}
+    WinListener(SOCKET s, std::uint16_t port) : socket_(s), port_(port) {}
     ~WinListener() override { close(); }
     std::uint16_t port() const override { return port_; }
     std::unique_ptr<TcpStream> accept(int timeoutMs) override {
-        if (s_ == INVALID_SOCKET || waitReadable(s_, timeoutMs) <= 0) return nullptr;
-        SOCKET c = ::accept(s_, nullptr, nullptr);
+        if (!socket_ || waitReadable(socket_.get(), timeoutMs) <= 0) return nullptr;
+        SOCKET c = ::accept(socket_.get(), nullptr, nullptr);
         if (c == INVALID_SOCKET) return nullptr;
         return std::make_unique<WinStream>(c);
     }
-    void close() override {
-        if (s_ != INVALID_SOCKET) closesocket(s_);
-        s_ = INVALID_SOCKET;
-    }
+    void close() override { socket_.reset(); }
 
 private:
-    SOCKET s_;
+    win32::ScopedSocket socket_;
     std::uint16_t port_;
 };
 
 class WinUdpPeer final : public UdpPeer {
 public:
-    explicit WinUdpPeer(SOCKET s) : s_(s) {}
-    ~WinUdpPeer() override { closesocket(s_); }
+    explicit WinUdpPeer(SOCKET s) : socket_(s) {}
     long receive(void* buffer, std::size_t length, Ipv4Endpoint* from, int timeoutMs) override {
-        int r = waitReadable(s_, timeoutMs);
+        int r = waitReadable(socket_.get(), timeoutMs);
         if (r <= 0) return r == 0 ? 0 : -1;
         sockaddr_in a{};
         int alen = sizeof a;
-        int n = ::recvfrom(s_, static_cast<char*>(buffer), static_cast<int>(length), 0,
+        int n = ::recvfrom(socket_.get(), static_cast<char*>(buffer), static_cast<int>(length), 0,
                            reinterpret_cast<sockaddr*>(&a), &alen);
         if (n < 0) return -1;
         if (from != nullptr) {
@@ -91,12 +84,12 @@ public:
     }
     bool sendTo(const void* data, std::size_t length, const Ipv4Endpoint& to) override {
         sockaddr_in a = toSockaddr(to);
-        return ::sendto(s_, static_cast<const char*>(data), static_cast<int>(length), 0,
+        return ::sendto(socket_.get(), static_cast<const char*>(data), static_cast<int>(length), 0,
                         reinterpret_cast<sockaddr*>(&a), sizeof a) == static_cast<int>(length);
     }
 
 private:
-    SOCKET s_;
+    win32::ScopedSocket socket_;
 };
 
 // The peers may be used before (or without) the library having started the sockets library.
@@ -112,31 +105,28 @@ bool ensureStarted() {
 
 std::unique_ptr<TcpListener> TcpListener::listen(const Ipv4Endpoint& at) {
     if (!ensureStarted()) return nullptr;
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return nullptr;
+    win32::ScopedSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!socket) return nullptr;
+    const SOCKET s = socket.get();
     sockaddr_in a = toSockaddr(at);
     int alen = sizeof a;
     if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 8) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &alen) != 0) {
-        closesocket(s);
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &alen) != 0)
         return nullptr;
-    }
-    return std::make_unique<WinListener>(s, ntohs(a.sin_port));
+    return std::make_unique<WinListener>(socket.release(), ntohs(a.sin_port));
 }
 
 std::unique_ptr<UdpPeer> UdpPeer::bind(const Ipv4Endpoint& at) {
     if (!ensureStarted()) return nullptr;
-    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) return nullptr;
+    win32::ScopedSocket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (!socket) return nullptr;
+    const SOCKET s = socket.get();
     BOOL on = TRUE;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
     setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
     sockaddr_in a = toSockaddr(at);
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        closesocket(s);
-        return nullptr;
-    }
-    return std::make_unique<WinUdpPeer>(s);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return nullptr;
+    return std::make_unique<WinUdpPeer>(socket.release());
 }
 
 }  // namespace tavrin::platform

@@ -60,25 +60,23 @@ std::shared_ptr<Socket> tcpSocket(int* error) {
 }
 
 struct ConnectionWatch::State {
-    WSAEVENT event = WSA_INVALID_EVENT;
+    win32::ScopedWsaEvent event;
     SOCKET socket = INVALID_SOCKET;
 };
 
 ConnectionWatch::ConnectionWatch() : state_(std::make_unique<State>()) {}
 
-ConnectionWatch::~ConnectionWatch() {
-    if (state_->event != WSA_INVALID_EVENT) WSACloseEvent(state_->event);
-}
+ConnectionWatch::~ConnectionWatch() = default;
 
 bool ConnectionWatch::createEvent(int* error) {
-    state_->event = WSACreateEvent();
-    if (state_->event == WSA_INVALID_EVENT && error != nullptr) *error = WSAGetLastError();
-    return state_->event != WSA_INVALID_EVENT;
+    state_->event.reset(WSACreateEvent());
+    if (!state_->event && error != nullptr) *error = WSAGetLastError();
+    return state_->event.valid();
 }
 
 bool ConnectionWatch::select(const Socket& socket, int* error) {
     state_->socket = toSocket(socket.native());
-    if (WSAEventSelect(state_->socket, state_->event, FD_CONNECT | FD_CLOSE) == 0) return true;
+    if (WSAEventSelect(state_->socket, state_->event.get(), FD_CONNECT | FD_CLOSE) == 0) return true;
     if (error != nullptr) *error = WSAGetLastError();
     return false;
 }
@@ -94,7 +92,8 @@ ConnectStart ConnectionWatch::connect(const Ipv4Endpoint& remote, int* error) {
 }
 
 NetWait ConnectionWatch::wait(int timeoutMs) {
-    DWORD r = WSAWaitForMultipleEvents(1, &state_->event, FALSE, static_cast<DWORD>(timeoutMs), FALSE);
+    const WSAEVENT event = state_->event.get();
+    DWORD r = WSAWaitForMultipleEvents(1, &event, FALSE, static_cast<DWORD>(timeoutMs), FALSE);
     if (r == WSA_WAIT_TIMEOUT) return NetWait::TimedOut;
     if (r == WSA_WAIT_FAILED) return NetWait::Failed;
     return NetWait::Signalled;
@@ -102,9 +101,9 @@ NetWait ConnectionWatch::wait(int timeoutMs) {
 
 bool ConnectionWatch::events(NetEvents& out, int* error) {
     WSANETWORKEVENTS e{};
-    bool ok = WSAEnumNetworkEvents(state_->socket, state_->event, &e) == 0;
+    bool ok = WSAEnumNetworkEvents(state_->socket, state_->event.get(), &e) == 0;
     if (!ok && error != nullptr) *error = WSAGetLastError();
-    WSAResetEvent(state_->event);  // a wake-up carries no network event
+    WSAResetEvent(state_->event.get());  // a wake-up carries no network event
     out.connect = (e.lNetworkEvents & FD_CONNECT) != 0;
     out.connectError = e.iErrorCode[FD_CONNECT_BIT];
     out.close = (e.lNetworkEvents & FD_CLOSE) != 0;
@@ -117,7 +116,7 @@ bool ConnectionWatch::events(NetEvents& out, int* error) {
 }
 
 void ConnectionWatch::wake() {
-    if (state_->event != WSA_INVALID_EVENT) WSASetEvent(state_->event);
+    if (state_->event) WSASetEvent(state_->event.get());
 }
 
 SocketTransfer::SocketTransfer(const Socket& socket, void* callerBlock, IoEvent& event, const IoEvent& abortEvent)

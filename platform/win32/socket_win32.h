@@ -1,4 +1,4 @@
-// IPv4 addresses for the Win32 socket files. Includes <winsock2.h> before <windows.h>.
+// IPv4 addresses and the socket owner for the Win32 socket files. Includes <winsock2.h> before <windows.h>.
 #pragma once
 
 #include <winsock2.h>
@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/net_socket.h"
+#include "platform/scoped_handle.h"
 
 namespace tavrin::platform::win32 {
 
@@ -16,6 +17,20 @@ inline sockaddr_in toSockaddr(const Ipv4Endpoint& e) {
     std::memcpy(&a.sin_addr, e.address, 4);
     return a;
 }
+
+struct SocketTraits {
+    using Type = SOCKET;
+    static Type invalid() { return INVALID_SOCKET; }
+    static void close(Type socket) { closesocket(socket); }
+};
+using ScopedSocket = ScopedHandle<SocketTraits>;
+
+struct WsaEventTraits {
+    using Type = WSAEVENT;
+    static Type invalid() { return WSA_INVALID_EVENT; }
+    static void close(Type event) { WSACloseEvent(event); }
+};
+using ScopedWsaEvent = ScopedHandle<WsaEventTraits>;
 
 inline Ipv4Endpoint fromSockaddr(const sockaddr_in& a) {
     Ipv4Endpoint e;

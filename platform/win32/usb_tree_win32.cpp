@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "platform/text_utf.h"
 #include "platform/usb_tree.h"
 #include "platform/win32/device_tree_api.h"
 
@@ -34,18 +35,12 @@ void setDeviceTreeApi(const DeviceTreeApi* api) { currentApi = api != nullptr ? 
 namespace tavrin::platform::usb {
 
 using win32::deviceTreeApi;
+using win32::ScopedDeviceInfoSet;
 
 namespace {
 
 constexpr ULONG kPropertyBytes = 520;
 constexpr ULONG kClassBytes = 400;
-
-int hexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
-}
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" into a GUID.
 bool parseGuid(const char16_t* text, GUID& guid) {
@@ -59,7 +54,7 @@ bool parseGuid(const char16_t* text, GUID& guid) {
             if (text[i] != static_cast<char16_t>(layout[i])) return false;
             continue;
         }
-        const int d = hexDigit(text[i]);
+        const int d = utf::hexDigitValue(text[i]);
         if (d < 0) return false;
         bytes[nibble / 2] = static_cast<unsigned char>(bytes[nibble / 2] << 4 | d);
         ++nibble;
@@ -108,19 +103,18 @@ std::vector<std::u16string> splitStrings(const wchar_t* data, std::size_t bytes)
 class SetupDiSet final : public DeviceSet {
 public:
     SetupDiSet(HDEVINFO set, const GUID& interfaceClass) : set_(set), class_(interfaceClass) {}
-    ~SetupDiSet() override { deviceTreeApi().DestroyDeviceInfoList(set_); }
 
     InterfaceStatus interfaceAt(std::uint32_t index, std::u16string& path, DevNode& node) override {
         const auto& api = deviceTreeApi();
         SP_DEVICE_INTERFACE_DATA data{};
         data.cbSize = sizeof data;
-        if (!api.EnumDeviceInterfaces(set_, nullptr, &class_, index, &data))
+        if (!api.EnumDeviceInterfaces(set_.get(), nullptr, &class_, index, &data))
             return GetLastError() == ERROR_NO_MORE_ITEMS ? InterfaceStatus::NoMore : InterfaceStatus::EnumFailed;
         SP_DEVINFO_DATA info{};
         info.cbSize = sizeof info;
         DWORD required = 0;
         if (detail_) detail()->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (!api.GetDeviceInterfaceDetailW(set_, &data, detail_ ? detail() : nullptr, detailBytes_, &required,
+        if (!api.GetDeviceInterfaceDetailW(set_.get(), &data, detail_ ? detail() : nullptr, detailBytes_, &required,
                                            &info)) {
             if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return InterfaceStatus::DetailFailed;
             detail_.reset();
@@ -132,7 +126,7 @@ public:
             if (!detail_) return InterfaceStatus::NoMemory;
             detailBytes_ = bytes;
             detail()->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-            if (!api.GetDeviceInterfaceDetailW(set_, &data, detail(), detailBytes_, &required, &info))
+            if (!api.GetDeviceInterfaceDetailW(set_.get(), &data, detail(), detailBytes_, &required, &info))
                 return InterfaceStatus::DetailRetryFailed;
         }
         // The path ends at its terminator or at the end of the buffer, whichever comes first.
@@ -159,7 +153,7 @@ public:
         if (!deviceInfo(index, info)) return false;
         wchar_t buffer[kPropertyBytes / sizeof(wchar_t)] = {};
         DWORD type = 0, required = 0;
-        if (!deviceTreeApi().GetDeviceRegistryPropertyW(set_, &info, SPDRP_LOCATION_PATHS, &type,
+        if (!deviceTreeApi().GetDeviceRegistryPropertyW(set_.get(), &info, SPDRP_LOCATION_PATHS, &type,
                                                         reinterpret_cast<PBYTE>(buffer), sizeof buffer, &required))
             return false;
         const DWORD got = required != 0 && required <= sizeof buffer ? required : sizeof buffer;
@@ -171,13 +165,13 @@ private:
     bool deviceInfo(std::uint32_t index, SP_DEVINFO_DATA& info) {
         info = SP_DEVINFO_DATA{};
         info.cbSize = sizeof info;
-        return deviceTreeApi().EnumDeviceInfo(set_, index, &info) != FALSE;
+        return deviceTreeApi().EnumDeviceInfo(set_.get(), index, &info) != FALSE;
     }
     PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail() {
         return reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detail_.get());
     }
 
-    HDEVINFO set_;
+    ScopedDeviceInfoSet set_;
     GUID class_;
     std::unique_ptr<DWORD[]> detail_;  // DWORD-aligned, as the structure needs
     DWORD detailBytes_ = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "devicelib/core/dev_app.h"
 #include "devicelib/dfu/w_dfu.h"
 #include "devicelib/ports/b_port.h"
 
@@ -15,7 +16,7 @@ namespace {
 // A control port whose device answers each command at once; every read returns all that waits.
 class ScriptedPort : public CBPort {
 public:
-    ScriptedPort() : CBPort(PORT_NET_CTRL) {}
+    ScriptedPort() : CBPort(PORT_NET_CTRL, theApp()) {}
     std::vector<std::uint8_t> waiting;
     std::vector<std::vector<std::uint8_t>> answers;  // one per command written, in order
     std::size_t writes = 0;

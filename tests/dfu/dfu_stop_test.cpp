@@ -13,12 +13,7 @@
 namespace tavrin::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 class DfuStopTest : public DeviceFixture {
 protected:

@@ -21,12 +21,7 @@
 namespace tavrin::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 const std::u16string kDone = u"#更 新 完 成 OK...";
 // The lines after which the update thread ends (the restart's line follows the success when asked).

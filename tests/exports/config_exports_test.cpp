@@ -16,7 +16,6 @@
 namespace tavrin::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
 // The worked example: A number 8 bits, B selection 4 bits, C number 4 bits, D text 16 bits.

@@ -20,7 +20,6 @@
 namespace tavrin::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kDevices = 3;
@@ -31,10 +30,6 @@ constexpr std::int32_t kReadTimeout = 150;
 constexpr std::uint32_t kLateMs = 6 * kReadTimeout;  // after the exchange gave up (4 time-outs)
 // Device commands the simulated devices echo: the reply's payload is the request's.
 constexpr std::uint8_t kEchoA = 0x85, kEchoB = 0x86, kLate = 0x87;
-
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 

@@ -14,12 +14,7 @@
 namespace tavrin::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
-
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 constexpr std::int32_t kReadTimeout = 150;
 

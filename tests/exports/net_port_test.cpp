@@ -14,12 +14,6 @@
 namespace tavrin::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 class NetPortTest : public DeviceFixture {
 protected:
     // Devices the test left open are closed before the library is unloaded (their channels'

@@ -16,7 +16,6 @@
 namespace tavrin::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 class NetSimTest : public DeviceFixture {
 protected:

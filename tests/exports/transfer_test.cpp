@@ -13,12 +13,6 @@
 namespace tavrin::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 class TransferTest : public DeviceFixture {
 protected:
     std::int32_t open(StandInDevice& dev, std::int32_t readTimeout, std::int32_t writeTimeout) {

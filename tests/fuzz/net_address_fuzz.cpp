@@ -5,7 +5,7 @@
 // Input: the path, once with each byte as one character, once as UTF-16 (little-endian pairs).
 #include <string>
 
-#include "devicelib/core/wide_format.h"
+#include "platform/wide_format.h"
 #include "devicelib/ports/net_address.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tools/tavrin/cli.h"

@@ -11,9 +11,11 @@
 #include <deque>
 #include <vector>
 
+#include "devicelib/core/dev_app.h"
 #include "devicelib/core/dev_emul.h"
 #include "devicelib/ports/b_port.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/scripted_port.h"
 
 namespace tavrin::fuzz {
 
@@ -21,31 +23,14 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class ScriptedPort : public CBPort {
+// The scripted port, with a bound on its reads: a wait over a finite stream ends.
+class ScriptedPort : public test::ScriptedPort {
 public:
-    explicit ScriptedPort(std::deque<Bytes> arrivals) : CBPort(PORT_USBPRN), arrivals_(std::move(arrivals)) {}
-
-    std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count, void*) override {
-        FUZZ_CHECK(++reads_ < 100000);  // a wait over a finite stream ends
-        *count = 0;
-        if (length == 0) return 1;
-        if (arrivals_.empty()) return 0;
-        Bytes& next = arrivals_.front();
-        if (next.empty()) {
-            arrivals_.pop_front();
-            return 0;
-        }
-        const std::size_t n = std::min<std::size_t>(length, next.size());
-        std::memcpy(buffer, next.data(), n);  // the sanitizer sees a buffer smaller than asked for
-        next.erase(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(n));
-        if (next.empty()) arrivals_.pop_front();
-        *count = static_cast<std::uint32_t>(n);
-        return 1;
+    using test::ScriptedPort::ScriptedPort;
+    std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count, void* overlapped) override {
+        FUZZ_CHECK(asked.size() + 1 < 100000);
+        return test::ScriptedPort::readPort(buffer, length, count, overlapped);
     }
-
-private:
-    std::deque<Bytes> arrivals_;
-    unsigned reads_ = 0;
 };
 
 // The reply as the bytes of its packet.

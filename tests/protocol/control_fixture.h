@@ -16,20 +16,17 @@
 #include <vector>
 
 #include "devicelib/core/dev_app.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "devicelib/ports/usb_prn.h"
 #include "sim/simulator.h"
 #include "tavrin/tavrin.h"
 #include "tests/support/hex_bytes.h"
+#include "tests/support/log_text.h"
+#include "tests/support/test_clock.h"
 
 namespace tavrin::test {
 
 using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
-
-inline long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // What one call of dllFunc_DevIoCtrl gave back. The answer record starts with markers, so that
 // fields the call leaves alone can be told apart.
@@ -78,10 +75,9 @@ protected:
     static std::int32_t openSlot(const std::u16string& controlPath, std::int32_t readTimeout = 0,
                                  std::int32_t writeTimeout = 0, const std::u16string& dataPath = {}) {
         auto open = [&](const std::u16string& path) -> std::unique_ptr<CBPort> {
-            auto port = std::make_unique<CUSBPrn>();
+            auto port = std::make_unique<CUSBPrn>(theApp());
             const _DEVOPEN_INFO info{toExport(path.c_str()), readTimeout, writeTimeout, PORT_USBPRN, MODE_DATA};
             if (!port->openPort(&info, 0)) return nullptr;
-            port->setLog(&theLog());
             return port;
         };
         std::unique_ptr<CBPort> control = open(controlPath);
@@ -105,12 +101,7 @@ protected:
     }
 
     static std::u16string log() { return theLog().collectedText(); }
-    static std::size_t logCount(const std::u16string& text) {
-        const std::u16string all = log();
-        std::size_t n = 0;
-        for (auto at = all.find(text); at != std::u16string::npos; at = all.find(text, at + 1)) ++n;
-        return n;
-    }
+    static std::size_t logCount(const std::u16string& text) { return occurrences(log(), text); }
     static bool logHas(const std::u16string& text) { return logCount(text) > 0; }
 
     static std::vector<std::string> packetsOf(sim::SimDevice& device) {

@@ -11,6 +11,8 @@
 
 #include "platform/device_peer.h"
 #include "tests/support/library_under_test.h"
+#include "tests/support/log_text.h"
+#include "tests/support/test_clock.h"
 
 namespace tavrin::test {
 
@@ -60,10 +62,7 @@ protected:
         return log.find(ansi(text)) != std::string::npos;
     }
     static std::size_t logCount(const std::string& log, const std::u16string& text) {
-        const std::string needle = ansi(text);
-        std::size_t n = 0;
-        for (std::size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) ++n;
-        return n;
+        return occurrences(log, ansi(text));
     }
     std::unique_ptr<StandInDevice> device(const std::string& tag) {
         auto d = std::make_unique<StandInDevice>(tag);

@@ -1,5 +1,6 @@
 // Command packets on their own: framing, the checksum test, reassembly of replies fed piece by
 // piece, and the reply wait on a port that plays back a scripted byte stream.
+#include "devicelib/core/dev_app.h"
 #include "devicelib/core/dev_emul.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 
 #include "devicelib/ports/b_port.h"
 #include "tests/support/hex_bytes.h"
+#include "tests/support/scripted_port.h"
 
 namespace tavrin {
 namespace {
@@ -146,35 +148,7 @@ TEST(AcceptBytes, UntilItsLengthByteArrivesAReplyIsMeasuredByThePacketBefore) {
     EXPECT_EQ(a.r, 2 - 5 - 4);
 }
 
-// A control port that plays back a byte stream: each arrival is what the device has sent by the
-// time of one read; an empty arrival is a read that times out. Records what each read asked for.
-class ScriptedPort : public CBPort {
-public:
-    explicit ScriptedPort(std::vector<Bytes> arrivals) : CBPort(PORT_USBPRN), arrivals_(arrivals.begin(), arrivals.end()) {}
-
-    std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count, void*) override {
-        asked.push_back(length);
-        *count = 0;
-        if (length == 0) return 1;  // as a real port: nothing to wait for
-        if (arrivals_.empty()) return 0;
-        Bytes& next = arrivals_.front();
-        if (next.empty()) {
-            arrivals_.pop_front();
-            return 0;
-        }
-        const std::size_t n = std::min<std::size_t>(length, next.size());
-        std::copy(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(n), static_cast<std::uint8_t*>(buffer));
-        next.erase(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(n));
-        if (next.empty()) arrivals_.pop_front();
-        *count = static_cast<std::uint32_t>(n);
-        return 1;
-    }
-
-    std::vector<std::uint32_t> asked;
-
-private:
-    std::deque<Bytes> arrivals_;
-};
+using test::ScriptedPort;
 
 TEST(ReadReply, RetriesWantedSizesAndRefeeding) {
     struct Case {
@@ -298,7 +272,7 @@ TEST(ReadReply, KeepsWhatFollowsATakenReplyForTheNextWait) {
 // A port that always has bytes to give: a device sending noise, or broken packets, without end.
 class EndlessPort : public CBPort {
 public:
-    explicit EndlessPort(Bytes pattern) : CBPort(PORT_USBPRN), pattern_(std::move(pattern)) {}
+    explicit EndlessPort(Bytes pattern) : CBPort(PORT_USBPRN, theApp()), pattern_(std::move(pattern)) {}
     std::int32_t readPort(void* buffer, std::uint32_t length, std::uint32_t* count, void*) override {
         ++reads;
         const std::uint32_t n = std::min<std::uint32_t>(length, static_cast<std::uint32_t>(pattern_.size()));
@@ -350,7 +324,7 @@ TEST(ReadReply, EndsAtTheDeadlineOfItsExchange) {
 class WaitingPort : public CBPort {
 public:
     WaitingPort(std::vector<Bytes> waiting, bool failAtEnd)
-        : CBPort(PORT_USBPRN), waiting_(waiting.begin(), waiting.end()), failAtEnd_(failAtEnd) {}
+        : CBPort(PORT_USBPRN, theApp()), waiting_(waiting.begin(), waiting.end()), failAtEnd_(failAtEnd) {}
     std::int32_t drainInput(void* buffer, std::uint32_t length, std::uint32_t* count) override {
         ++drains;
         *count = 0;

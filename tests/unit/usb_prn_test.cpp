@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "devicelib/core/dev_app.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "platform/device_peer.h"
 
 namespace tavrin {
@@ -33,7 +33,7 @@ protected:
 };
 
 TEST_F(UsbPrnTest, OpensOnceAndTakesTheRecordsTimeouts) {
-    CUSBPrn port;
+    CUSBPrn port(theApp());
     const _DEVOPEN_INFO info = record(250, 700);
     ASSERT_EQ(port.openPort(&info, 0), 1);
     EXPECT_NE(port.osHandle(), platform::kNoHandle);
@@ -47,7 +47,7 @@ TEST_F(UsbPrnTest, OpensOnceAndTakesTheRecordsTimeouts) {
 }
 
 TEST_F(UsbPrnTest, TimeoutsBelowOneKeepTheDefaults) {
-    CUSBPrn port;
+    CUSBPrn port(theApp());
     const _DEVOPEN_INFO info = record(0, -5);
     ASSERT_EQ(port.openPort(&info, 0), 1);
     EXPECT_EQ(port.readTimeout(), 100);
@@ -55,7 +55,7 @@ TEST_F(UsbPrnTest, TimeoutsBelowOneKeepTheDefaults) {
 }
 
 TEST_F(UsbPrnTest, RefusesARecordOfAnotherTypeOrWithoutPath) {
-    CUSBPrn port;
+    CUSBPrn port(theApp());
     const _DEVOPEN_INFO hid = record(0, 0, PORT_HID);
     EXPECT_EQ(port.openPort(&hid, 0), 0);
     EXPECT_NE(logged().find(u"#CUSBPrn::openPort : Fail(1)\r\n"), std::u16string::npos);
@@ -66,7 +66,7 @@ TEST_F(UsbPrnTest, RefusesARecordOfAnotherTypeOrWithoutPath) {
 }
 
 TEST_F(UsbPrnTest, ResolveOnlyOpensNothing) {
-    CUSBPrn port;
+    CUSBPrn port(theApp());
     const _DEVOPEN_INFO info = record(0, 0, PORT_HID);  // the type is not even looked at
     EXPECT_EQ(port.openPort(&info, kOpenResolveOnly), 1);
     EXPECT_EQ(port.osHandle(), platform::kNoHandle);
@@ -75,7 +75,7 @@ TEST_F(UsbPrnTest, ResolveOnlyOpensNothing) {
 }
 
 TEST_F(UsbPrnTest, SecondOpenOfTheSameDeviceFails) {
-    CUSBPrn first, second;
+    CUSBPrn first(theApp()), second(theApp());
     const _DEVOPEN_INFO info = record(0, 0);
     ASSERT_EQ(first.openPort(&info, 0), 1);
     EXPECT_EQ(second.openPort(&info, 0), 0);
@@ -85,7 +85,7 @@ TEST_F(UsbPrnTest, SecondOpenOfTheSameDeviceFails) {
 }
 
 TEST_F(UsbPrnTest, ClosedPortRefusesTransfersAndZeroLengthTouchesNothing) {
-    CUSBPrn port;
+    CUSBPrn port(theApp());
     char buf[4] = {};
     std::uint32_t n = 77;
     EXPECT_EQ(port.readPort(buf, sizeof buf, &n, nullptr), 0);
@@ -97,7 +97,7 @@ TEST_F(UsbPrnTest, ClosedPortRefusesTransfersAndZeroLengthTouchesNothing) {
 }
 
 TEST_F(UsbPrnTest, WritesAndReadsReachTheDevice) {
-    CUSBPrn port;
+    CUSBPrn port(theApp());
     const _DEVOPEN_INFO info = record(1000, 1000);
     ASSERT_EQ(port.openPort(&info, 0), 1);
     std::uint32_t n = 0;
@@ -114,7 +114,7 @@ TEST_F(UsbPrnTest, WritesAndReadsReachTheDevice) {
 }
 
 TEST_F(UsbPrnTest, PortInfoCarriesTheFieldsOfTheRecord) {
-    CUSBPrn port;
+    CUSBPrn port(theApp());
     const _DEVOPEN_INFO info = record(300, 400);
     ASSERT_EQ(port.openPort(&info, 0), 1);
     PortInfoEx ex{};

@@ -3,6 +3,7 @@
 // SetupDi/CM services, which check every structure size).
 #include <gtest/gtest.h>
 
+#include "devicelib/core/dev_app.h"
 #include "devicelib/ports/enum_device.h"
 #include "devicelib/ports/hid_port.h"
 #include "devicelib/ports/usb_prn.h"
@@ -192,7 +193,7 @@ class UsbPairing : public UsbTreeFixture {};
 TEST_F(UsbPairing, EachInterfaceOfACompositeDeviceFindsTheOther) {
     plugStandardDevices();
     for (const std::string port : {"1", "2"}) {
-        CUSBPrn printer;
+        CUSBPrn printer(theApp());
         ASSERT_EQ(printer.openUsbPort(path(port, 0).c_str(), kOpenResolveOnly, 0), 1);
         EXPECT_EQ(printer.isPortOpen(), 0);
         PortInfoEx info{};
@@ -202,7 +203,7 @@ TEST_F(UsbPairing, EachInterfaceOfACompositeDeviceFindsTheOther) {
         ASSERT_TRUE(printer.findSiblingInterface(1, hidClass(), nullptr, found, kUsbPathChars)) << port;
         EXPECT_EQ(std::u16string(found), path(port, 1));
 
-        CHidPort hid;
+        CHidPort hid(theApp());
         ASSERT_EQ(hid.openUsbPort(path(port, 1).c_str(), kOpenResolveOnly, 0), 1);
         EXPECT_EQ(hid.isPortOpen(), 0);
         EXPECT_EQ(hid.parentInstanceId(), tree_->deviceInstanceId(port));  // climbed past the interface
@@ -218,19 +219,19 @@ TEST_F(UsbPairing, ADeviceThatIsNotCompositeIsPairedOnlyWithItself) {
     char16_t found[kUsbPathChars] = {};
     // The printer-only device has no HID interface; the HID-only device beside it on the hub is
     // another device and no answer.
-    CUSBPrn printer;
+    CUSBPrn printer(theApp());
     ASSERT_EQ(printer.openUsbPort(path("3", 0).c_str(), kOpenResolveOnly, 0), 1);
     EXPECT_FALSE(printer.findSiblingInterface(1, hidClass(), nullptr, found, kUsbPathChars))
         << std::string(found, found + std::u16string(found).size());
     // Nor does the HID-only device have a printer interface.
-    CHidPort hid;
+    CHidPort hid(theApp());
     ASSERT_EQ(hid.openUsbPort(path("4", 0).c_str(), kOpenResolveOnly, 0), 1);
     EXPECT_FALSE(hid.findSiblingInterface(0, kUsbPrinterClass, nullptr, found, kUsbPathChars));
 }
 
 TEST_F(UsbPairing, APathTheTreeDoesNotKnowResolvesNothing) {
     plugStandardDevices();
-    CUSBPrn printer;
+    CUSBPrn printer(theApp());
     const std::u16string unknown = u"\\\\?\\usb#vid_0fe6&pid_811e&mi_00#9&99&0&0000#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
     EXPECT_EQ(printer.openUsbPort(unknown.c_str(), kOpenResolveOnly, 0), 1);
     EXPECT_TRUE(logHas(u"#CUSBPort::enumUsbLocaPathFromSymLnk : Fail(1)\r\n"));

@@ -50,7 +50,7 @@ std::vector<std::size_t> payloadsOf(const std::vector<Bytes>& reports, std::uint
 // served from a list.
 class ScriptedHidPort : public CHidPort {
 public:
-    ScriptedHidPort(std::uint8_t id, std::uint16_t in, std::uint16_t out) {
+    ScriptedHidPort(std::uint8_t id, std::uint16_t in, std::uint16_t out) : CHidPort(theApp()) {
         reportId_ = id;
         inputLength_ = in;
         outputLength_ = out;
@@ -269,7 +269,7 @@ protected:
 TEST_F(HidPortDevice, OpensWithTheDevicesLayoutAndCarriesReports) {
     auto p = peer("vid_0fe6&pid_8120");
     ASSERT_TRUE(tree_->plug(usbDevice(0x0FE6, 0x8120, "6", {hidInterface(0, p->path(), 0xA6, 65, 65)})));
-    CHidPort port;
+    CHidPort port(theApp());
     const std::u16string hidPath = path("6", 0);
     const _DEVOPEN_INFO info{toExport(hidPath.c_str()), 300, 300, PORT_HID, MODE_CTRL};
     ASSERT_EQ(port.openPort(&info, 0), 1);
@@ -357,7 +357,7 @@ TEST_F(HidPortDevice, ADeviceWhoseReportsDoNotFitTheBuffersIsRefused) {
         const std::string at = std::to_string(port++);
         auto p = peer("vid_0fe6&pid_8120");
         ASSERT_TRUE(tree_->plug(usbDevice(0x0FE6, 0x8120, at, {hidInterface(0, p->path(), c.id, c.in, c.out)})));
-        CHidPort hid;
+        CHidPort hid(theApp());
         EXPECT_EQ(hid.openUsbPort(path(at, 0).c_str(), 0, 0), 0) << c.in << "/" << c.out;
         EXPECT_EQ(hid.isPortOpen(), 0);
         EXPECT_TRUE(logHas(u"#CHidPort::getDevReportInfo : report length unusable"));
@@ -373,7 +373,7 @@ TEST_F(HidPortDevice, ADeviceWhoseReportsDoNotFitTheBuffersIsRefused) {
 TEST_F(HidPortDevice, ResolveOnlyOpensNothing) {
     auto p = peer("vid_0fe6&pid_811e&mi_01");
     ASSERT_TRUE(tree_->plug(usbDevice(0x0FE6, 0x811E, "6", {printerInterface(0), hidInterface(1, p->path())})));
-    CHidPort port;
+    CHidPort port(theApp());
     const std::u16string hidPath = path("6", 1);
     const _DEVOPEN_INFO info{toExport(hidPath.c_str()), 0, 0, PORT_USBPRN, MODE_CTRL};
     EXPECT_EQ(port.openPort(&info, kOpenResolveOnly), 1);  // the type is not even looked at
@@ -400,7 +400,7 @@ TEST_F(HidReopen, FindsTheDeviceAgainAfterItReenumerated) {
             ASSERT_TRUE(tree_->plug(usbDevice(0x1FC9, 0x2016, "2", {printerInterface(0), hidInterface(1, stranger->path())})));
         }
         ASSERT_TRUE(tree_->plug(usbDevice(0x0FE6, 0x811E, "5", {printerInterface(0), hidInterface(1, before->path())})));
-        CHidPort port;
+        CHidPort port(theApp());
         const std::u16string first = path("5", 1);
         ASSERT_EQ(port.openUsbPort(first.c_str(), 0, 0), 1);
         const std::u16string location = port.locationPath();
@@ -429,13 +429,13 @@ TEST_F(HidReopen, FindsTheDeviceAgainAfterItReenumerated) {
 TEST_F(HidReopen, APortNeverOpenedFindsNoDeviceByLocationButTheFirstByVendorIdZero) {
     auto p = peer("vid_0fe6&pid_8120");
     ASSERT_TRUE(tree_->plug(usbDevice(0x0FE6, 0x8120, "6", {hidInterface(0, p->path())})));
-    CHidPort atLevel2;
+    CHidPort atLevel2(theApp());
     theApp().osLevel = 2;
     EXPECT_EQ(atLevel2.reOpenPort(0), 0);
     EXPECT_TRUE(logHas(u"#CHidPort::reOpenPort : Fail(1)\r\n"));
 
     theApp().osLevel = 1;
-    CHidPort atLevel1;
+    CHidPort atLevel1(theApp());
     EXPECT_EQ(atLevel1.reOpenPort(0), 1);  // stored VID 0: the first HID interface present
     EXPECT_EQ(atLevel1.isPortOpen(), 1);
     EXPECT_EQ(atLevel1.readTimeout(), 100);
@@ -446,7 +446,7 @@ TEST_F(HidReopen, TellsWhichStepFailed) {
     theApp().osLevel = 1;
     // A HID interface that cannot be opened (no device behind its path).
     ASSERT_TRUE(tree_->plug(usbDevice(0x0FE6, 0x8120, "6", {hidInterface(0)})));
-    CHidPort port;
+    CHidPort port(theApp());
     const std::u16string unreachable = path("6", 0);
     EXPECT_EQ(port.openUsbPort(unreachable.c_str(), kOpenResolveOnly, 0), 1);
     EXPECT_EQ(port.reOpenPort(0), 0);

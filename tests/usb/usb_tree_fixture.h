@@ -12,8 +12,9 @@
 #include <string>
 
 #include "devicelib/core/dev_app.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "platform/usb_stand_in.h"
+#include "tests/support/log_text.h"
 #include "tavrin/tavrin.h"
 
 namespace tavrin::test {
@@ -85,7 +86,7 @@ protected:
         return tree_->interfacePath(port, number);
     }
     static std::u16string logged() { return theLog().collectedText(); }
-    static bool logHas(const std::u16string& text) { return logged().find(text) != std::u16string::npos; }
+    static bool logHas(const std::u16string& text) { return occurrences(logged(), text) > 0; }
 
     std::unique_ptr<platform::StandInUsbTree> tree_;
     std::uint16_t savedLevel_ = 0;

@@ -1,4 +1,4 @@
-#include "devicelib/core/wide_format.h"
+#include "platform/wide_format.h"
 
 namespace tavrin {
 

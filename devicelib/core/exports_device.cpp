@@ -1,11 +1,11 @@
-// The exported functions of the device library for devices, raw transfers and the log. Each one
-// runs on the caller's thread; no exception leaves it.
+// The exported functions of the device library for devices and raw transfers: open, close, the
+// OS handle of a port, write and read. Each one runs on the caller's thread; no exception leaves it.
 #include <memory>
 #include <utility>
 
 #include "devicelib/core/dev_app.h"
 #include "devicelib/core/export_guard.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "devicelib/ports/hid_port.h"
 #include "devicelib/ports/port_factory.h"
 #include "devicelib/ports/usb_port.h"
@@ -28,48 +28,76 @@ void openFailLine(const char16_t* text, std::uint16_t branchType) {
     theLog().funcLine(kOpenDev, text, branchType);
 }
 
+// The lines of a port that failed to open, by role; [0] for the interface the path names, [1] to
+// [3] for the steps of its sibling (1: open, 2: not found, 3: no port object).
+constexpr const char16_t* kDataFail[] = {u"打 开 数 据 口 失 败(0x%x)\r\n", u"打 开 数 据 口 失 败1(0x%x)\r\n",
+                                         u"打 开 数 据 口 失 败2(0x%x)\r\n", u"打 开 数 据 口 失 败3(0x%x)\r\n"};
+constexpr const char16_t* kControlFail[] = {u"打 开 控 制 口 失 败(0x%x)\r\n", u"打 开 控 制 口 失 败1(0x%x)\r\n",
+                                            u"打 开 控 制 口 失 败2(0x%x)\r\n", u"打 开 控 制 口 失 败3(0x%x)\r\n"};
+
+// The two interfaces of a USB branch: the printer branch names the data (printer) interface, the
+// HID branch the control (HID) interface; the other one is the sibling.
+struct UsbRoles {
+    explicit UsbRoles(const _DEVOPEN_INFO& info)
+        : branch(info.portType), printerFirst(branch == PORT_USBPRN),
+          wantFirst((info.portMode & (printerFirst ? MODE_DATA : MODE_CTRL)) != 0),
+          wantSecond((info.portMode & (printerFirst ? MODE_CTRL : MODE_DATA)) != 0) {}
+
+    const char16_t* const* firstFail() const { return printerFirst ? kDataFail : kControlFail; }
+    const char16_t* const* siblingFail() const { return printerFirst ? kControlFail : kDataFail; }
+    std::uint16_t siblingType() const { return printerFirst ? PORT_HID : PORT_USBPRN; }
+
+    std::uint16_t branch;
+    bool printerFirst;
+    bool wantFirst;   // the named interface's role was asked for
+    bool wantSecond;  // the sibling's role was asked for
+};
+
+// The interface the path names: opened, or only resolved when its role was not asked for.
+bool openNamedInterface(_DEVOPEN_INFO& copy, const UsbRoles& roles, std::unique_ptr<CBPort>& port) {
+    port = createPort(roles.branch, theApp());
+    if (!port) return false;
+    if (!port->openPort(&copy, roles.wantFirst ? 0 : kOpenResolveOnly)) {
+        openFailLine(roles.firstFail()[0], roles.branch);
+        return false;
+    }
+    return true;
+}
+
+// The other interface of the same device: found from the named one and opened. siblingPath
+// (kPathChars) holds its path, which copy then names.
+bool openSiblingInterface(_DEVOPEN_INFO& copy, const UsbRoles& roles, CBPort& named,
+                          std::unique_ptr<CBPort>& port, char16_t* siblingPath) {
+    port = createPort(roles.siblingType(), theApp());
+    if (!port) {
+        openFailLine(roles.siblingFail()[3], roles.branch);
+        return false;
+    }
+    copy.portType = roles.siblingType();
+    siblingPath[0] = 0;
+    copy.path = toExport(siblingPath);
+    auto& usb = static_cast<CUSBPort&>(named);
+    if (!usb.findSiblingInterface(roles.printerFirst ? 1 : 0, roles.printerFirst ? hidClass() : kUsbPrinterClass,
+                                  nullptr, siblingPath, kPathChars)) {
+        openFailLine(roles.siblingFail()[2], roles.branch);
+        return false;
+    }
+    if (!port->openPort(&copy, 0)) {
+        openFailLine(roles.siblingFail()[1], roles.branch);
+        return false;
+    }
+    return true;
+}
+
 // The USB branches: the interface the path names is opened first (or only resolved, when its role
 // was not asked for), then the other interface of the same device is found and opened.
 void openUsb(_DEVOPEN_INFO& copy, OpenedPorts& out, char16_t* siblingPath) {
-    const std::uint16_t branch = copy.portType;
-    const bool printerFirst = branch == PORT_USBPRN;
-    const bool wantFirst = (copy.portMode & (printerFirst ? MODE_DATA : MODE_CTRL)) != 0;
-    const bool wantSecond = (copy.portMode & (printerFirst ? MODE_CTRL : MODE_DATA)) != 0;
-    std::unique_ptr<CBPort>& first = printerFirst ? out.data : out.control;
-    std::unique_ptr<CBPort>& second = printerFirst ? out.control : out.data;
-
-    first = createPort(branch);
-    if (!first) return;
-    if (!first->openPort(&copy, wantFirst ? 0 : kOpenResolveOnly)) {
-        openFailLine(printerFirst ? u"打 开 数 据 口 失 败(0x%x)\r\n" : u"打 开 控 制 口 失 败(0x%x)\r\n",
-                     branch);
-        return;
-    }
-    if (wantSecond) {
-        const std::uint16_t otherType = printerFirst ? PORT_HID : PORT_USBPRN;
-        second = createPort(otherType);
-        if (!second) {
-            openFailLine(printerFirst ? u"打 开 控 制 口 失 败3(0x%x)\r\n" : u"打 开 数 据 口 失 败3(0x%x)\r\n",
-                         branch);
-            return;
-        }
-        copy.portType = otherType;
-        siblingPath[0] = 0;
-        copy.path = toExport(siblingPath);
-        auto* usb = static_cast<CUSBPort*>(first.get());
-        if (!usb->findSiblingInterface(printerFirst ? 1 : 0, printerFirst ? hidClass() : kUsbPrinterClass,
-                                       nullptr, siblingPath, kPathChars)) {
-            openFailLine(printerFirst ? u"打 开 控 制 口 失 败2(0x%x)\r\n" : u"打 开 数 据 口 失 败2(0x%x)\r\n",
-                         branch);
-            return;
-        }
-        if (!second->openPort(&copy, 0)) {
-            openFailLine(printerFirst ? u"打 开 控 制 口 失 败1(0x%x)\r\n" : u"打 开 数 据 口 失 败1(0x%x)\r\n",
-                         branch);
-            return;
-        }
-    }
-    if (!wantFirst) first.reset();  // it served only to find the sibling
+    const UsbRoles roles(copy);
+    std::unique_ptr<CBPort>& first = roles.printerFirst ? out.data : out.control;
+    std::unique_ptr<CBPort>& second = roles.printerFirst ? out.control : out.data;
+    if (!openNamedInterface(copy, roles, first)) return;
+    if (roles.wantSecond && !openSiblingInterface(copy, roles, *first, second, siblingPath)) return;
+    if (!roles.wantFirst) first.reset();  // it served only to find the sibling
     out.ok = true;
 }
 
@@ -80,14 +108,14 @@ void openNetwork(_DEVOPEN_INFO& copy, OpenedPorts& out) {
     const std::uint16_t firstMode = dataFirst ? MODE_DATA : MODE_CTRL;
     const std::uint16_t secondMode = dataFirst ? MODE_CTRL : MODE_DATA;
     const std::uint16_t otherType = dataFirst ? PORT_NET_CTRL : PORT_NET_DATA;
-    const char16_t* firstFail = dataFirst ? u"打 开 数 据 口 失 败(0x%x)\r\n" : u"打 开 控 制 口 失 败(0x%x)\r\n";
-    const char16_t* secondFail = dataFirst ? u"打 开 控 制 口 失 败(0x%x)\r\n" : u"打 开 数 据 口 失 败(0x%x)\r\n";
+    const char16_t* firstFail = dataFirst ? kDataFail[0] : kControlFail[0];
+    const char16_t* secondFail = dataFirst ? kControlFail[0] : kDataFail[0];
     std::unique_ptr<CBPort>& first = dataFirst ? out.data : out.control;
     std::unique_ptr<CBPort>& second = dataFirst ? out.control : out.data;
 
     out.ok = true;
     if ((copy.portMode & firstMode) != 0) {
-        first = createPort(branch);
+        first = createPort(branch, theApp());
         if (!first || !first->openPort(&copy, 0)) {
             openFailLine(firstFail, branch);
             out.ok = false;
@@ -95,7 +123,7 @@ void openNetwork(_DEVOPEN_INFO& copy, OpenedPorts& out) {
         }
     }
     if ((copy.portMode & secondMode) != 0) {
-        second = createPort(otherType);
+        second = createPort(otherType, theApp());
         if (!second) {
             openFailLine(secondFail, branch);
             out.ok = false;
@@ -130,11 +158,7 @@ std::int32_t openDev(const _DEVOPEN_INFO* info) {
     }
 
     if (ports.ok) {
-        CBPort* control = ports.control.get();
-        CBPort* data = ports.data.get();
         auto session = std::make_shared<DeviceSession>(std::move(ports.control), std::move(ports.data));
-        if (control != nullptr) control->setLog(&app.log);
-        if (data != nullptr) data->setLog(&app.log);
         const std::int32_t handle = app.devices.take(session);
         if (handle >= 0) {
             app.log.stampedLine(u"打 开 设 备(handle = %d,type = 0x%x,mode = 0x%x) 成 功\r\n", handle,
@@ -200,37 +224,6 @@ TAVRIN_EXPORT std::int32_t TAVRIN_API dllFunc_Read(std::int32_t hDev, void* buff
         BusyClaim claim(*session, BUSY_DATA);
         if (!claim.held()) return 0;
         return session->dataPort()->readPort(buffer, length, read, overlapped);
-    });
-}
-
-TAVRIN_EXPORT std::int32_t TAVRIN_API dllFunc_OpenLog(const tavrin_wchar_t* path) {
-    return guarded<std::int32_t>(0, [&]() -> std::int32_t {
-        CDevApp& app = theApp();
-        if (app.log.isOpen()) return 1;  // the open file is kept
-        if (path == nullptr) {
-            if (app.settings.LogEnable == 0) return 0;
-            return app.log.openLog(app.settings.LogPath.c_str());
-        }
-        return app.log.openLog(fromExport(path));
-    });
-}
-
-TAVRIN_EXPORT std::int32_t TAVRIN_API dllFunc_SetLogRecord(const tavrin_wchar_t* text, std::int32_t newLine,
-                                                           std::int32_t timeStamp, std::int32_t flush) {
-    return guarded<std::int32_t>(0, [&] {
-        theLog().setLogRecord(fromExport(text), newLine, timeStamp, flush);
-        return 1;
-    });
-}
-
-TAVRIN_EXPORT const tavrin_wchar_t* TAVRIN_API dllFunc_GetLogRecord(std::uint32_t* count, std::int32_t reset) {
-    return guarded<const tavrin_wchar_t*>(nullptr, [&] { return toExport(theLog().getLogRecord(count, reset)); });
-}
-
-TAVRIN_EXPORT void TAVRIN_API dllFunc_CloseLog(void) {
-    guarded<int>(0, [] {
-        theLog().closeLog();
-        return 0;
     });
 }
 

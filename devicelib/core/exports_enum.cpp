@@ -16,7 +16,7 @@ extern "C" TAVRIN_EXPORT std::uint32_t TAVRIN_API dllFunc_EnumDevPath(std::uint1
         if (portType >= 0x0400) {
             // For the network the first selector is the UDP port on which devices are sought; the
             // second, when not 0, the wait after the last reply in ms (else DiscoveryTimeout).
-            return discoverNetDevices(static_cast<std::uint16_t>(vid & 0xFFFF),
+            return discoverNetDevices(theApp(), static_cast<std::uint16_t>(vid & 0xFFFF),
                                       reinterpret_cast<char16_t*>(buffer), size, pid & 0xFFFF);
         }
         if (portType == PORT_USBPRN || portType == PORT_HID) {

@@ -8,7 +8,7 @@
 #include "devicelib/core/dev_app.h"
 #include "devicelib/core/dev_emul.h"
 #include "devicelib/core/export_guard.h"
-#include "devicelib/core/export_text.h"
+#include "devicelib/ports/export_text.h"
 #include "devicelib/core/proto_code.h"
 
 namespace tavrin {
