@@ -159,6 +159,16 @@ std::int16_t dfuCommand(DfuRun& run, std::uint8_t code, const std::uint8_t* payl
     return -1;
 }
 
+// The update thread's last line. A caller who sees it may start again at once: the start then
+// waits the moment the thread takes to end rather than find it still running.
+void dfuLastText(DfuRun& run, int kind, std::int32_t value = 0) {
+    {
+        std::lock_guard<std::mutex> guard(run.lock);
+        run.finishing = true;
+    }
+    dfuProgressText(run, kind, value);
+}
+
 std::uint32_t runUpdateSteps(DfuRun& run) {
     const std::vector<std::uint8_t>& image = *run.image;
     const std::uint32_t imageSize = static_cast<std::uint32_t>(image.size());
@@ -169,14 +179,14 @@ std::uint32_t runUpdateSteps(DfuRun& run) {
 
     std::int16_t result = dfuCommand(run, kCmdBegin, nullptr, nullptr);
     if (result != 0) {
-        dfuProgressText(run, 1, result);
+        dfuLastText(run, 1, result);
         return CWDfu::kThreadExitCode;
     }
     // The header body comes from the loaded image, so a header longer than 128 bytes is sent whole.
     std::uint32_t bodyLength = headerLength - 8;
     result = dfuCommand(run, kCmdHeader, image.data() + 8, &bodyLength);
     if (result != 0) {
-        dfuProgressText(run, 2, result);
+        dfuLastText(run, 2, result);
         return CWDfu::kThreadExitCode;
     }
     run.percent = 0;
@@ -185,7 +195,7 @@ std::uint32_t runUpdateSteps(DfuRun& run) {
         std::uint32_t count = remaining;
         result = dfuCommand(run, kCmdPiece, data, &count);
         if (result != 0) {
-            dfuProgressText(run, 4, result);
+            dfuLastText(run, 4, result);
             return CWDfu::kThreadExitCode;
         }
         data += count;
@@ -207,13 +217,17 @@ std::uint32_t runUpdateSteps(DfuRun& run) {
     dfuProgressText(run, 5);
     result = dfuCommand(run, kCmdFinish, nullptr, nullptr);
     if (result != 0) {
-        dfuProgressText(run, 6, result);
+        dfuLastText(run, 6, result);
         return CWDfu::kThreadExitCode;
     }
     run.percent = 100;
     sendWndMsg(run.notices, 2, 100, 0);
-    dfuProgressText(run, 7);
-    if ((run.options & 1) != 0) dfuProgressText(run, 9, dfuCommand(run, kCmdRestart, nullptr, nullptr));
+    if ((run.options & 1) == 0) {
+        dfuLastText(run, 7);
+    } else {
+        dfuProgressText(run, 7);
+        dfuLastText(run, 9, dfuCommand(run, kCmdRestart, nullptr, nullptr));
+    }
     return CWDfu::kThreadExitCode;
 }
 
@@ -237,8 +251,11 @@ void CWDfu::joinEndedThread() { collectThread(worker_); }
 bool CWDfu::updateRunning() {
     std::lock_guard<std::mutex> guard(threadLock_);
     if (!run_) return false;
-    std::lock_guard<std::mutex> runGuard(run_->lock);
-    return !run_->ended;
+    std::unique_lock<std::mutex> runGuard(run_->lock);
+    const std::shared_ptr<DfuRun> run = run_;
+    if (run->finishing)
+        run->changed.wait_for(runGuard, std::chrono::milliseconds(kFinishingWaitMs), [&run] { return run->ended; });
+    return !run->ended;
 }
 
 std::int32_t CWDfu::openDfu(const char16_t* path, void* window) {

@@ -48,6 +48,8 @@ struct DfuRun : platform::WorkerState {
 
     std::atomic<std::int32_t> cancel{0};
     bool ended = false;
+    // The thread is giving its last line: its end follows at once.
+    bool finishing = false;
 
     // Sleeps ms unless the cancel flag is set first (or is set meanwhile); false when cancelled.
     bool sleepUnlessCancelled(std::uint32_t ms);
@@ -57,6 +59,8 @@ class CWDfu {
 public:
     static constexpr std::uint32_t kStopWaitMs = 10000;
     static constexpr std::uint32_t kLeaveWaitMs = 2000;
+    // How long a start waits for a thread that has given its last line to end.
+    static constexpr std::uint32_t kFinishingWaitMs = 2000;
     static constexpr std::uint32_t kThreadExitCode = 209;
 
     CWDfu() = default;
@@ -74,6 +78,7 @@ public:
     void stopUpdate();
     // The slot is being emptied: the update stops and no later start begins one.
     void shutDown();
+    // True while an update thread runs; one that is giving its last line is waited for first.
     bool updateRunning();
 
 private:

@@ -4,6 +4,7 @@
 // failures of the device, and stops at any moment.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -303,6 +304,50 @@ TEST_F(DfuTest, BootRestartWaitsBeforeEachAttempt) {
     EXPECT_TRUE(recordsHave(u" 打　开 设 备 成　功"));
     EXPECT_TRUE(recordsHave(kDone));
 }
+
+#ifndef _WIN32
+// A caller who has seen the update's last line starts the next one at once, while the update
+// thread, descheduled right after that line, has not ended yet: the start waits for that end
+// rather than refuse with "DFU 更 新 尚 未 完 成". The notification callback runs on the update
+// thread, so holding it after the last text line keeps the thread between its line and its end.
+TEST_F(DfuTest, AStartRightAfterTheLastLineWaitsForTheThreadsEnd) {
+    sim::DeviceConfig config;
+    config.model = "TV-BOOT";
+    config.firmware.inBootMode = true;
+    sim::SimDevice* dev = netDevice(config);
+    ASSERT_NE(dev, nullptr);
+    const std::int32_t h = openConnected(*dev);
+    ASSERT_GE(h, 0);
+    struct Hold {
+        std::atomic<bool> complete{false};  // 100 percent was posted: the next text is the last line
+        std::atomic<int> held{0};
+    } hold;
+    _DFU_NOTIFY record{[](void* context, std::uint32_t wParam, std::intptr_t) {
+                           auto* hold = static_cast<Hold*>(context);
+                           if (wParam == DFU_NOTIFY_PROGRESS + 100) hold->complete.store(true);
+                           else if (wParam == DFU_NOTIFY_TEXT && hold->complete.exchange(false)) {
+                               hold->held.fetch_add(1);
+                               std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                           }
+                       },
+                       &hold};
+    const FwBytes file = makeFirmware(128, 600);
+    ASSERT_EQ(lib_->OpenDfu(h, exportText(firmwareFile(file)).c_str(), &record), 1);
+    ASSERT_EQ(lib_->DFUStart(h, 0), 1);
+    std::u16string records;
+    for (const auto start = Clock::now(); records.find(kDone) == std::u16string::npos && msSince(start) < 20000;)
+        records += lib_.takeRecords(true);
+    ASSERT_NE(records.find(kDone), std::u16string::npos);
+    EXPECT_EQ(lib_->DFUStart(h, 0), 1) << "refused while the finished thread was ending";
+    EXPECT_EQ(hold.held.load(), 1);
+    records = lib_.takeRecords(true);
+    EXPECT_EQ(records.find(u"DFU 更 新 尚 未 完 成"), std::u16string::npos);
+    for (const auto start = Clock::now(); records.find(kDone) == std::u16string::npos && msSince(start) < 20000;)
+        records += lib_.takeRecords(true);
+    EXPECT_NE(records.find(kDone), std::u16string::npos) << "the second update ran to its end";
+    EXPECT_EQ(lib_->CloseDfu(h), 1);
+}
+#endif
 
 // While an update runs: a second start changes nothing; a close stops it within one command,
 // and the next update on the same connection is not confused by the answer to the abandoning

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "platform/usb_stand_in.h"
@@ -369,6 +370,14 @@ struct Outcome {
     std::string out, err;
 };
 
+// The tool's temporary run logs in the temporary folder.
+std::set<std::filesystem::path> runLogs() {
+    std::set<std::filesystem::path> logs;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
+        if (entry.path().filename().string().rfind("tavrin-run-", 0) == 0) logs.insert(entry.path());
+    return logs;
+}
+
 Outcome run(const Args& args) {
     std::ostringstream out, err;
     const int code = runTool(args, out, err);
@@ -648,6 +657,7 @@ TEST_F(ToolRun, FailuresSayWhyInOneLine) {
         // A USB path whose command interface this build cannot open.
         {{"info", usbPath}, "tavrin: cannot open " + usbPath + ": its command interface"},
     };
+    const std::set<std::filesystem::path> logsBefore = runLogs();
     for (const auto& c : cases) {
         const auto start = std::chrono::steady_clock::now();
         const Outcome r = run(c.args);
@@ -661,9 +671,8 @@ TEST_F(ToolRun, FailuresSayWhyInOneLine) {
     const Outcome verbose = run({"-v", "info", path, "--timeout", "300"});
     EXPECT_GT(std::count(verbose.err.begin(), verbose.err.end(), '\n'), 3) << verbose.err;
     EXPECT_NE(verbose.err.find("  | TID("), std::string::npos) << verbose.err;
-    // The run's log goes away with it.
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
-        EXPECT_EQ(entry.path().filename().string().rfind("tavrin-run-", 0), std::string::npos) << entry.path();
+    // The runs' logs go away with them (a log another program left there is not theirs).
+    EXPECT_EQ(runLogs(), logsBefore);
 }
 
 TEST_F(ToolRun, ABusyDeviceIsNamedSo) {

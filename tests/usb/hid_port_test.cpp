@@ -328,7 +328,7 @@ TEST_F(HidPortDevice, OpensWithTheDevicesLayoutAndCarriesReports) {
 TEST_F(HidPortDevice, LongShortHeaderReportsCarryAtMost255BytesEach) {
     auto p = peer("vid_0fe6&pid_8120");
     ASSERT_TRUE(tree_->plug(usbDevice(0x0FE6, 0x8120, "7", {hidInterface(0, p->path(), 0xA5, 65, 265)})));
-    CHidPort port;
+    CHidPort port(theApp());
     ASSERT_EQ(port.openUsbPort(path("7", 0).c_str(), 0, 0), 1);
     const Bytes data = pattern(300);
     std::uint32_t count = 0;
