@@ -168,12 +168,13 @@ ParsedCall parseCallBody(Method method, std::string_view body) {
 }
 
 Outcome Dispatcher::run(const Call& call, const Caller& caller) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> callLock(callMutex_);
     Outcome out;
     const bool takesHandle = call.method == Method::DevIoCtrl || call.method == Method::CloseDev ||
                              call.method == Method::GetDevType || call.method == Method::GetCfgInfo ||
                              call.method == Method::SetCfgInfo;
     if (takesHandle) {
+        std::lock_guard<std::mutex> lock(ownersMutex_);
         const auto owner = owners_.find(slotOf(call.handle));
         if (owner != owners_.end() && owner->second.origin != caller.origin) {
             out.status = 403;
@@ -190,13 +191,17 @@ Outcome Dispatcher::run(const Call& call, const Caller& caller) {
     case Method::OpenDev: {
         const std::int32_t h =
             methods_.openDev(call.path, call.readTimeout, call.writeTimeout, call.portType, call.portMode);
-        if (h != -1) owners_[slotOf(h)] = Owner{caller.origin, caller.socket};
+        if (h != -1) {
+            std::lock_guard<std::mutex> lock(ownersMutex_);
+            owners_[slotOf(h)] = Owner{caller.origin, caller.socket};
+        }
         out.result = h;
         break;
     }
     case Method::DevIoCtrl: out.result = toWire(methods_.devIoCtrl(call.ctrlCode, call.inDats, call.handle)); break;
     case Method::CloseDev: {
         const bool closed = methods_.closeDev(call.handle);
+        std::lock_guard<std::mutex> lock(ownersMutex_);
         owners_.erase(slotOf(call.handle));  // closed now, or it was not open anyway
         out.result = closed;
         break;
@@ -209,23 +214,26 @@ Outcome Dispatcher::run(const Call& call, const Caller& caller) {
 }
 
 std::vector<std::int32_t> Dispatcher::closeSocketDevices(std::uint64_t socket) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> callLock(callMutex_);
     std::vector<std::int32_t> closed;
-    for (auto it = owners_.begin(); it != owners_.end();) {
-        const bool ofSocket = it->second.socket != 0 && (socket == kEverySocket || it->second.socket == socket);
-        if (ofSocket) {
-            methods_.closeDev(it->first);
-            closed.push_back(it->first);
-            it = owners_.erase(it);
-        } else {
-            ++it;
+    {
+        std::lock_guard<std::mutex> lock(ownersMutex_);
+        for (auto it = owners_.begin(); it != owners_.end();) {
+            const bool ofSocket = it->second.socket != 0 && (socket == kEverySocket || it->second.socket == socket);
+            if (ofSocket) {
+                closed.push_back(it->first);
+                it = owners_.erase(it);
+            } else {
+                ++it;
+            }
         }
     }
+    for (std::int32_t h : closed) methods_.closeDev(h);
     return closed;
 }
 
 std::size_t Dispatcher::openCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(ownersMutex_);
     return owners_.size();
 }
 

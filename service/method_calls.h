@@ -96,7 +96,8 @@ private:
     static std::uint16_t slotOf(std::int32_t handle) { return static_cast<std::uint16_t>(handle & 0xFFFF); }
 
     DeviceMethods& methods_;
-    mutable std::mutex mutex_;  // one call at a time; guards owners_
+    std::mutex callMutex_;             // one call at a time
+    mutable std::mutex ownersMutex_;   // owners_ only, never held during a call
     std::map<std::uint16_t, Owner> owners_;
 };
 

@@ -2,6 +2,7 @@
 #include "tests/service/service_client.h"
 
 #include <chrono>
+#include <sstream>
 #include <utility>
 
 #include <boost/asio.hpp>
@@ -24,14 +25,26 @@ std::string lower(std::string text) {
     return text;
 }
 
-HttpAnswer readAnswer(beast::tcp_stream& stream, int timeoutMs) {
+// Runs what was started on the context until it is done or the time is up; then the stream is
+// closed, which ends every operation that still waits.
+void runFor(net::io_context& ioc, beast::tcp_stream& stream, int timeoutMs) {
+    ioc.run_for(std::chrono::milliseconds(timeoutMs));
+    if (!ioc.stopped()) {
+        stream.close();
+        ioc.restart();
+        ioc.run();
+    }
+}
+
+HttpAnswer readAnswer(net::io_context& ioc, beast::tcp_stream& stream, int timeoutMs) {
     HttpAnswer answer;
     beast::flat_buffer buffer;
     http::response_parser<http::string_body> parser;
     parser.body_limit(64 * 1024 * 1024);
-    stream.expires_after(std::chrono::milliseconds(timeoutMs));
-    beast::error_code ec;
-    http::read(stream, buffer, parser, ec);
+    beast::error_code ec = net::error::timed_out;
+    http::async_read(stream, buffer, parser, [&](beast::error_code e, std::size_t) { ec = e; });
+    ioc.restart();
+    runFor(ioc, stream, timeoutMs);
     if (ec) return answer;
     const auto& res = parser.get();
     answer.status = static_cast<int>(res.result_int());
@@ -40,15 +53,26 @@ HttpAnswer readAnswer(beast::tcp_stream& stream, int timeoutMs) {
     return answer;
 }
 
+bool connectTo(net::io_context& ioc, beast::tcp_stream& stream, const std::string& address, std::uint16_t port,
+               int timeoutMs) {
+    beast::error_code ec = net::error::timed_out;
+    stream.async_connect(tcp::endpoint(net::ip::make_address(address), port), [&](beast::error_code e) { ec = e; });
+    ioc.restart();
+    runFor(ioc, stream, timeoutMs);
+    return !ec;
+}
+
+bool writeAll(net::io_context& ioc, beast::tcp_stream& stream, const std::string& bytes, int timeoutMs) {
+    beast::error_code ec = net::error::timed_out;
+    net::async_write(stream, net::buffer(bytes), [&](beast::error_code e, std::size_t) { ec = e; });
+    ioc.restart();
+    runFor(ioc, stream, timeoutMs);
+    return !ec;
+}
+
 }  // namespace
 
 HttpAnswer httpCall(std::uint16_t port, const HttpCall& call, int timeoutMs) {
-    net::io_context ioc;
-    beast::tcp_stream stream(ioc);
-    beast::error_code ec;
-    stream.expires_after(std::chrono::milliseconds(timeoutMs));
-    stream.connect(tcp::endpoint(net::ip::make_address(call.address), port), ec);
-    if (ec) return {};
     http::request<http::string_body> req{http::string_to_verb(call.method), call.target, 11};
     req.set(http::field::host, call.host.value_or("127.0.0.1:" + std::to_string(port)));
     if (call.origin) req.set(http::field::origin, *call.origin);
@@ -57,34 +81,33 @@ HttpAnswer httpCall(std::uint16_t port, const HttpCall& call, int timeoutMs) {
     req.body() = call.body;
     req.keep_alive(false);
     req.prepare_payload();
-    http::write(stream, req, ec);
-    if (ec) return {};
-    HttpAnswer answer = readAnswer(stream, timeoutMs);
-    stream.socket().shutdown(tcp::socket::shutdown_both, ec);
-    return answer;
+    std::ostringstream bytes;
+    bytes << req;
+    net::io_context ioc;
+    beast::tcp_stream stream(ioc);
+    if (!connectTo(ioc, stream, call.address, port, timeoutMs)) return {};
+    if (!writeAll(ioc, stream, bytes.str(), timeoutMs)) return {};
+    return readAnswer(ioc, stream, timeoutMs);
 }
 
 HttpAnswer rawHttp(std::uint16_t port, const std::string& bytes, int timeoutMs) {
     net::io_context ioc;
     beast::tcp_stream stream(ioc);
-    beast::error_code ec;
-    stream.expires_after(std::chrono::milliseconds(timeoutMs));
-    stream.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port), ec);
-    if (ec) return {};
-    net::write(stream, net::buffer(bytes), ec);
+    if (!connectTo(ioc, stream, "127.0.0.1", port, timeoutMs)) return {};
     // A refusal may come before everything was sent: read it in any case.
-    return readAnswer(stream, timeoutMs);
+    writeAll(ioc, stream, bytes, timeoutMs);
+    return readAnswer(ioc, stream, timeoutMs);
 }
 
 bool closedByPeerWithin(std::uint16_t port, int waitMs) {
     net::io_context ioc;
     beast::tcp_stream stream(ioc);
-    beast::error_code ec;
-    stream.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port), ec);
-    if (ec) return false;
-    stream.expires_after(std::chrono::milliseconds(waitMs));
+    if (!connectTo(ioc, stream, "127.0.0.1", port, waitMs)) return false;
     char byte;
-    stream.read_some(net::buffer(&byte, 1), ec);
+    beast::error_code ec = net::error::timed_out;
+    stream.async_read_some(net::buffer(&byte, 1), [&](beast::error_code e, std::size_t) { ec = e; });
+    ioc.restart();
+    runFor(ioc, stream, waitMs);
     return ec == net::error::eof || ec == net::error::connection_reset;
 }
 
@@ -112,28 +135,32 @@ WsClient::~WsClient() { close(); }
 int WsClient::connect(std::uint16_t port, const std::optional<std::string>& origin, const std::string& address) {
     State& s = *state_;
     s.ws.emplace(s.ioc);
-    beast::error_code ec;
-    beast::get_lowest_layer(*s.ws).expires_after(std::chrono::seconds(20));
-    beast::get_lowest_layer(*s.ws).connect(tcp::endpoint(net::ip::make_address(address), port), ec);
-    if (ec) return 0;
+    if (!connectTo(s.ioc, beast::get_lowest_layer(*s.ws), address, port, 20000)) {
+        s.ws.reset();
+        return 0;
+    }
     s.ws->set_option(websocket::stream_base::decorator([origin](websocket::request_type& req) {
         if (origin) req.set(http::field::origin, *origin);
     }));
-    websocket::response_type res;
-    s.ws->handshake(res, address + ":" + std::to_string(port), "/ws", ec);
+    beast::error_code ec = net::error::timed_out;
+    s.ws->async_handshake(address + ":" + std::to_string(port), "/ws", [&](beast::error_code e) { ec = e; });
+    s.ioc.restart();
+    runFor(s.ioc, beast::get_lowest_layer(*s.ws), 20000);
     if (ec) {
         s.ws.reset();
         return 0;
     }
-    beast::get_lowest_layer(*s.ws).expires_never();
     return 101;
 }
 
 bool WsClient::send(const std::string& text) {
-    if (!state_->ws) return false;
-    beast::error_code ec;
-    state_->ws->text(true);
-    state_->ws->write(net::buffer(text), ec);
+    State& s = *state_;
+    if (!s.ws) return false;
+    beast::error_code ec = net::error::timed_out;
+    s.ws->text(true);
+    s.ws->async_write(net::buffer(text), [&](beast::error_code e, std::size_t) { ec = e; });
+    s.ioc.restart();
+    runFor(s.ioc, beast::get_lowest_layer(*s.ws), 20000);
     return !ec;
 }
 
@@ -162,9 +189,9 @@ std::optional<std::string> WsClient::receive(int timeoutMs) {
 void WsClient::close() {
     State& s = *state_;
     if (!s.ws) return;
-    beast::error_code ec;
-    beast::get_lowest_layer(*s.ws).expires_after(std::chrono::seconds(5));
-    s.ws->close(websocket::close_code::normal, ec);
+    s.ws->async_close(websocket::close_code::normal, [](beast::error_code) {});
+    s.ioc.restart();
+    runFor(s.ioc, beast::get_lowest_layer(*s.ws), 5000);
     s.ws.reset();
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -63,6 +64,11 @@ public:
     }
     std::u16string getDevType(std::int32_t hDev) override {
         record("GetDevType(" + std::to_string(hDev) + ")");
+        {
+            // A slow device: the call lasts until the test lets it go.
+            std::unique_lock<std::mutex> lock(mutex_);
+            released_.wait(lock, [this] { return !hold_; });
+        }
         return u"{\"RtnCode\":0,DevClass:1,\"DevType\":\"TV-P80 \\\"\u00e9\\\"\"}";
     }
     std::u16string getCfgInfo(std::int32_t hDev) override {
@@ -81,6 +87,13 @@ public:
     void clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.clear();
+    }
+    void hold(bool on) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            hold_ = on;
+        }
+        released_.notify_all();
     }
     void setDevices(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -103,6 +116,8 @@ private:
         calls_.push_back(std::move(call));
     }
     std::mutex mutex_;
+    std::condition_variable released_;
+    bool hold_ = false;
     std::vector<std::string> calls_;
     std::set<std::int32_t> open_;
     std::string devices_ = "{\"RtnCode\":20000000}";
@@ -399,6 +414,31 @@ TEST_F(ServiceServerTest, WebSocketDeviceListEvents) {
     ASSERT_TRUE(ws.send(R"({"id":2,"method":"subscribe","params":{"event":"firmware"}})"));
     EXPECT_EQ(reply(ws)["error"]["status"], 400);
     EXPECT_EQ(methods_.calls().front(), "EnumDevPath(1025,,9000,0)");
+}
+
+TEST_F(ServiceServerTest, ASlowDeviceDelaysOtherCallsButNoConnection) {
+    methods_.hold(true);
+    HttpAnswer slow, queued;
+    std::thread first([&] { slow = post("GetDevType", R"({"hDev":0})"); });
+    ASSERT_TRUE(methods_.waitFor("GetDevType(0)"));
+    std::thread second([&] { queued = post("EnumProtoCode", R"({"idx":3})"); });
+    // While the device call lasts, the service still answers what needs no device.
+    HttpCall health;
+    health.method = "GET";
+    health.target = "/health";
+    const auto start = std::chrono::steady_clock::now();
+    const HttpAnswer a = test::httpCall(port_, health, 5000);
+    EXPECT_EQ(a.status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    // The next device call waits its turn.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(methods_.calls(), std::vector<std::string>{"GetDevType(0)"});
+    methods_.hold(false);
+    first.join();
+    second.join();
+    EXPECT_EQ(slow.status, 200);
+    EXPECT_EQ(queued.status, 200);
+    EXPECT_EQ(methods_.calls(), (std::vector<std::string>{"GetDevType(0)", "EnumProtoCode(3)"}));
 }
 
 class ServiceLimitsTest : public ServiceServerTest {
