@@ -157,10 +157,11 @@ ParsedCall parseCallBody(Method method, std::string_view body) {
         try {
             const Json again = Json::parse(body.begin(), body.end());
             (void)again;
-        } catch (const Json::parse_error& e) {
+        } catch (const Json::exception& e) {
+            // A syntax error, or a number too large for any type (out_of_range, not parse_error).
             std::string what = e.what();
-            const std::size_t at = what.find("parse error");
-            r.error += " (" + (at == std::string::npos ? what : what.substr(at)) + ")";
+            const std::size_t at = what.find("] ");
+            r.error += " (" + (at == std::string::npos ? what : what.substr(at + 2)) + ")";
         }
         return r;
     }

@@ -47,9 +47,10 @@ bool OriginPolicy::allows(std::string_view origin) const {
     if (origin.empty()) return false;
     const std::string o = lower(origin);
     for (const std::string& e : entries_) {
-        if (e == o) return true;
+        const bool anyPort = endsWith(e, ":*");
+        if (e == o && !anyPort) return true;  // "...:*" itself is no origin a browser sends
         if (o == "null") continue;
-        if (endsWith(e, ":*")) {
+        if (anyPort) {
             std::string_view base, port;
             if (splitPort(o, base, port) && base == std::string_view(e).substr(0, e.size() - 2)) return true;
         }

@@ -267,7 +267,8 @@ private:
     // {"method":"subscribe","params":{"event":"devices","portType":N,"vID":N,"pID":N,"intervalMs":N}}:
     // the device list of that kind now and whenever it changes (looked at every intervalMs).
     void subscription(const Json& id, const std::string& method, const Json& params) {
-        if (!params.is_object() || params.value("event", std::string()) != "devices") {
+        const auto event = params.is_object() ? params.find("event") : params.end();
+        if (event == params.end() || !event->is_string() || event->get<std::string>() != "devices") {
             return fail(id, 400, method + ": params must name the event \"devices\"");
         }
         auto number = [&](const char* key, std::int32_t fallback) -> std::optional<std::int32_t> {
@@ -630,7 +631,17 @@ bool Server::start(std::string& error) {
     for (auto& acceptor : s.acceptors) s.accept(*acceptor);
     s.deviceWork.emplace(s.deviceIoc.get_executor());
     s.deviceThread = std::thread([&s] { s.deviceIoc.run(); });
-    s.ioThread = std::thread([&s] { s.ioc.run(); });
+    // A handler that throws (it should not) is logged and the service goes on serving.
+    s.ioThread = std::thread([&s] {
+        for (;;) {
+            try {
+                s.ioc.run();
+                return;
+            } catch (const std::exception& e) {
+                s.note(std::string("a request failed: ") + e.what());
+            }
+        }
+    });
     s.running = true;
     return true;
 }

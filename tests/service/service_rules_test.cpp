@@ -41,6 +41,8 @@ TEST(ServiceOrigins, AllowListEntriesAndTheDefault) {
         {"null", false, true},
         {"", false, false},
         {"localhost:8080", false, false},
+        {"http://localhost:*", false, false},
+        {"http://127.0.0.5:*", false, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(defaults.allows(c.origin), c.byDefault) << c.origin;
@@ -111,6 +113,7 @@ TEST(ServiceCalls, ParametersByNameWithTheirTypes) {
         {Method::GetDevType, R"("0")", "must be a JSON object, not a string"},
         {Method::GetDevType, R"({"hDev":0)", "not well-formed JSON"},
         {Method::GetDevType, "", "not well-formed JSON"},
+        {Method::GetDevType, R"({"hDev":1e5000})", "not well-formed JSON (number overflow"},
         {Method::OpenDev, R"({"path":7,"readTimeout":0,"writeTimeout":0,"portType":1025,"portMode":3})",
          "parameter \"path\" must be a string, not an integer"},
         {Method::OpenDev, R"({"path":"a\u0000b","readTimeout":0,"writeTimeout":0,"portType":1025,"portMode":3})",

@@ -202,6 +202,8 @@ TEST_F(ServiceServerTest, RefusedRequestsNeverReachADevice) {
          "without an Origin header are not allowed", "refused a call without Origin: POST /EnumProtoCode"},
         {"malformed JSON", "POST", "/GetDevType", R"({"hDev":)", kPage, std::nullopt, 400,
          "GetDevType: the body is not well-formed JSON (parse error", ""},
+        {"a number too large for any type", "POST", "/GetDevType", R"({"hDev":1e5000})", kPage, std::nullopt, 400,
+         "GetDevType: the body is not well-formed JSON (number overflow", ""},
         {"wrong type", "POST", "/GetDevType", R"({"hDev":"0"})", kPage, std::nullopt, 400,
          "parameter \"hDev\" must be an integer, not a string", ""},
         {"missing parameter", "POST", "/OpenDev", R"({"path":"x"})", kPage, std::nullopt, 400, "is missing", ""},
@@ -364,6 +366,8 @@ TEST_F(ServiceServerTest, WebSocketCallsWithIdsAndItsDevicesClosedWithIt) {
         {R"({"id":5,"method":"Format"})", 5, 404, "unknown method \"Format\""},
         {R"({"id":6})", 6, 400, "\"method\" must be a string"},
         {R"({"id":[7],"method":"GetDevType"})", nullptr, 400, "\"id\" must be an integer or a string"},
+        {R"({"id":9,"method":"subscribe","params":{"event":5}})", 9, 400, "must name the event \"devices\""},
+        {R"({"id":10,"method":"GetDevType","params":{"hDev":1e5000}})", nullptr, 400, "must be a JSON object"},
     };
     for (const auto& b : bad) {
         ASSERT_TRUE(page.send(b.message));
