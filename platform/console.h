@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace tavrin::platform {
 
@@ -28,5 +29,10 @@ long readInput(void* buffer, std::size_t length);
 void catchStopRequests();
 // Whether a stop has been requested since catchStopRequests().
 bool stopRequested();
+
+// The folder of the running program's own file, in the system's narrow encoding (Windows: the
+// ANSI code page; POSIX: as the file system names it), without a trailing separator. Empty when
+// the system cannot tell.
+std::string programFolder();
 
 }  // namespace tavrin::platform

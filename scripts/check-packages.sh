@@ -2,7 +2,9 @@
 # Makes the packages of built release trees with cpack and checks what they hold:
 #   check-packages.sh TREE...        (build/release, build/win32, build/win64)
 # A Linux tree gives a tarball, a Windows tree a zip: README, header and export list, library
-# (with its import library on Windows; there also the bridge and the browser control TavrinOcx.dll), tool, simulator, pkg-config and CMake files, the Python
+# (with its import library on Windows; there also the bridge and the browser control
+# TavrinOcx.dll), tool, simulator, the local device service with its JavaScript client (and its
+# systemd user unit on Linux), pkg-config and CMake files, the Python
 # module; nothing of the tests. The library inside passes its export check.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,11 +21,13 @@ for tree in "$@"; do
     (cd "$unpacked" && cmake -E tar xf "$archive")
     top=$(ls "$unpacked")
     case $archive in
-        *.zip) want="bin/Tavrin.dll bin/TavrinDll.dll bin/TavrinOcx.dll bin/tavrin.exe bin/tavrin-sim.exe lib/libTavrin.dll.a lib/Tavrin.def
+        *.zip) want="bin/Tavrin.dll bin/TavrinDll.dll bin/TavrinOcx.dll bin/tavrin.exe bin/tavrin-sim.exe bin/tavrin-service.exe
+                     lib/libTavrin.dll.a lib/Tavrin.def
                      python/tavrin/__init__.py" ;;
-        *) want="lib/libTavrin.so lib/libTavrin.so.0 bin/tavrin bin/tavrin-sim lib/python3*/*-packages/tavrin/__init__.py" ;;
+        *) want="lib/libTavrin.so lib/libTavrin.so.0 bin/tavrin bin/tavrin-sim bin/tavrin-service
+                 lib/systemd/user/tavrin-service.service lib/python3*/*-packages/tavrin/__init__.py" ;;
     esac
-    want="$want include/tavrin/tavrin.h include/tavrin/tavrin_exports.h share/doc/Tavrin/README.md
+    want="$want include/tavrin/tavrin.h include/tavrin/tavrin_exports.h share/doc/Tavrin/README.md share/tavrin/tavrin-client.js
           lib/pkgconfig/tavrin.pc lib/cmake/Tavrin/TavrinConfig.cmake lib/cmake/Tavrin/TavrinTargets.cmake"
     missing=""
     for f in $want; do

@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer) and runs each for SECONDS (default 60), one after the other:
 #
 #   scripts/fuzz.sh [SECONDS] [NAME...]      NAME: utf net_address search_reply ini_reader cli packet
-#                                             config_description hid_descriptor
+#                                             config_description hid_descriptor service_request
 #
 # Each starts from the inputs kept in tests/fuzz/corpus/NAME/. What it learns goes to
 # build/fuzz/corpus/NAME/, never into the tree. An input that breaks a property, trips a sanitizer

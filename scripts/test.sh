@@ -5,6 +5,8 @@
 #   - python: the Python module's tests against that library and the simulator,
 #   - install: that build installed into a temporary prefix and used as a user of the SDK would
 #     (the README's example built three ways and run against the simulator; Python),
+#   - browser: a page in Debian's Chromium (headless, playwright-core) drives the simulated printer
+#     through that build's tavrin-service; reported as skipped where no browser can start,
 #   - clang: a release build compiled with clang, with every test (the GoogleTest suites against an
 #     optimised library; the Python and install checks ran with the release build),
 #   - linux: Linux x86-64 with AddressSanitizer and UndefinedBehaviorSanitizer (all tests),
@@ -87,6 +89,19 @@ if [ $release_built -eq 0 ]; then
     record install $?
 else
     record install 1
+fi
+
+step "Browser: a page in Chromium drives the simulated printer through tavrin-service"
+if [ $release_built -eq 0 ]; then
+    bash tests/browser/run.sh build/release
+    status=$?
+    if [ $status -eq 77 ]; then
+        echo "suite browser: skipped"
+    else
+        record browser $status
+    fi
+else
+    record browser 1
 fi
 
 step "Linux x86-64 release built with clang"

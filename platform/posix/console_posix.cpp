@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 #include "platform/console.h"
 
@@ -54,5 +55,15 @@ void catchStopRequests() {
 }
 
 bool stopRequested() { return stopFlag != 0; }
+
+std::string programFolder() {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return {};
+    std::string file(path, static_cast<std::size_t>(n));
+    const std::size_t slash = file.rfind('/');
+    if (slash == std::string::npos) return {};
+    return slash == 0 ? std::string("/") : file.substr(0, slash);
+}
 
 }  // namespace tavrin::platform

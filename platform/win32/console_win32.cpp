@@ -80,4 +80,14 @@ void catchStopRequests() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
 
 bool stopRequested() { return stopFlag.load(); }
 
+std::string programFolder() {
+    char path[MAX_PATH + 1] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return {};
+    std::string file(path, n);
+    const std::size_t slash = file.find_last_of("\\/");
+    if (slash == std::string::npos) return {};
+    return file.substr(0, slash);
+}
+
 }  // namespace tavrin::platform

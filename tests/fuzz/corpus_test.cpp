@@ -31,6 +31,7 @@ const std::map<std::string, Entry>& targets() {
         {"cli", toolCommandLine},
         {"packet", packetReassembly},
         {"config_description", configDescription},
+        {"service_request", serviceRequest},
     };
     return all;
 }

@@ -22,6 +22,7 @@ int toolCommandLine(const std::uint8_t* data, std::size_t size);
 int packetReassembly(const std::uint8_t* data, std::size_t size);
 int configDescription(const std::uint8_t* data, std::size_t size);
 int hidDescriptor(const std::uint8_t* data, std::size_t size);  // POSIX backend only
+int serviceRequest(const std::uint8_t* data, std::size_t size);
 
 }  // namespace tavrin::fuzz
 
