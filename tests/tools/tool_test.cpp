@@ -666,7 +666,7 @@ TEST_F(ToolRun, FailuresSayWhyInOneLine) {
     const std::string job = file("job.prn", std::string(100, 'x'));
     const auto runFolder = folder_ / "temporary";
     const OwnTemporaryFolder temporary(runFolder);
-    ASSERT_EQ((std::filesystem::temp_directory_path() / "x").parent_path(), runFolder);  // Windows: a \\ at its end
+    ASSERT_EQ((std::filesystem::temp_directory_path() / "x").parent_path(), runFolder);  // Windows: it ends in a separator
     const struct {
         Args args;
         std::string err;
