@@ -48,7 +48,7 @@ const char kUsage[] =
     "               on failure, print every library log line of the run\n"
     "  --log FILE   write the library log to FILE during the run\n"
     "  --records    print the library's log records at the end\n"
-    "  --help       show this text and exit\n"
+    "  --help, -h   show this text and exit\n"
     "  --version    print the version and exit\n"
     "An option with a value may also be written --timeout=MS, --port=N, --log=FILE.\n"
     "\n"
