@@ -6,7 +6,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 
 #include "platform/usb_stand_in.h"
@@ -308,6 +307,11 @@ TEST(ToolPaths, NetworkPathsAndPathLists) {
         {"/dev/pts/3", false},
     };
     for (const auto& c : usbCases) EXPECT_EQ(isHidPath(c.path), c.hid) << c.path;
+    // The help names the class by which the tool tells a HID interface from a printer interface.
+    const std::string help = usageText();
+    const std::size_t open = help.find('{'), close = help.find('}', open);
+    ASSERT_NE(close, std::string::npos) << "the help names no interface class";
+    EXPECT_TRUE(isHidPath("/dev/hidraw0#" + help.substr(open, close - open + 1))) << help.substr(open);
 
     const std::u16string zero(1, u'\0');
     const std::u16string text = u"127.0.0.2:9100" + zero + u"127.0.0.3:9100" + zero + zero;
@@ -369,14 +373,6 @@ struct Outcome {
     int code;
     std::string out, err;
 };
-
-// The tool's temporary run logs in the temporary folder.
-std::set<std::filesystem::path> runLogs() {
-    std::set<std::filesystem::path> logs;
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
-        if (entry.path().filename().string().rfind("tavrin-run-", 0) == 0) logs.insert(entry.path());
-    return logs;
-}
 
 Outcome run(const Args& args) {
     std::ostringstream out, err;
@@ -628,6 +624,30 @@ Outcome runWith(const Args& args, const std::string& input, bool terminal) {
     return {code, out.str(), err.str()};
 }
 
+// Points the process's temporary folder at a folder of its own while it lives, so that what a run
+// leaves there is told apart from the files of other programs in the shared one.
+class OwnTemporaryFolder {
+public:
+    explicit OwnTemporaryFolder(const std::filesystem::path& folder) : previous_(std::filesystem::temp_directory_path()) {
+        std::filesystem::create_directories(folder);
+        point(folder);
+    }
+    ~OwnTemporaryFolder() { point(previous_); }
+    OwnTemporaryFolder(const OwnTemporaryFolder&) = delete;
+    OwnTemporaryFolder& operator=(const OwnTemporaryFolder&) = delete;
+
+private:
+    static void point(const std::filesystem::path& folder) {
+        platform::setEnvironmentVariable(kVariable, folder.string().c_str());
+    }
+#ifdef _WIN32
+    static constexpr const char* kVariable = "TMP";
+#else
+    static constexpr const char* kVariable = "TMPDIR";
+#endif
+    std::filesystem::path previous_;
+};
+
 std::string contentOf(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -644,6 +664,9 @@ TEST_F(ToolRun, FailuresSayWhyInOneLine) {
     ASSERT_NE(standIn, nullptr);
     const std::string usbPath = toUtf8(standIn->controlPath());
     const std::string job = file("job.prn", std::string(100, 'x'));
+    const auto runFolder = folder_ / "temporary";
+    const OwnTemporaryFolder temporary(runFolder);
+    ASSERT_EQ((std::filesystem::temp_directory_path() / "x").parent_path(), runFolder);  // Windows: it ends in a separator
     const struct {
         Args args;
         std::string err;
@@ -657,7 +680,6 @@ TEST_F(ToolRun, FailuresSayWhyInOneLine) {
         // A USB path whose command interface this build cannot open.
         {{"info", usbPath}, "tavrin: cannot open " + usbPath + ": its command interface"},
     };
-    const std::set<std::filesystem::path> logsBefore = runLogs();
     for (const auto& c : cases) {
         const auto start = std::chrono::steady_clock::now();
         const Outcome r = run(c.args);
@@ -671,8 +693,10 @@ TEST_F(ToolRun, FailuresSayWhyInOneLine) {
     const Outcome verbose = run({"-v", "info", path, "--timeout", "300"});
     EXPECT_GT(std::count(verbose.err.begin(), verbose.err.end(), '\n'), 3) << verbose.err;
     EXPECT_NE(verbose.err.find("  | TID("), std::string::npos) << verbose.err;
-    // The runs' logs go away with them (a log another program left there is not theirs).
-    EXPECT_EQ(runLogs(), logsBefore);
+    // The run's log goes away with it (other programs' runs may come and go in the shared folder
+    // meanwhile: the runs here had a folder of their own).
+    for (const auto& entry : std::filesystem::directory_iterator(runFolder))
+        EXPECT_EQ(entry.path().filename().string().rfind("tavrin-run-", 0), std::string::npos) << entry.path();
 }
 
 TEST_F(ToolRun, ABusyDeviceIsNamedSo) {
