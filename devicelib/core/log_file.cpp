@@ -95,13 +95,12 @@ void CLogFile::takeText(TakenText& taken) {
 void CLogFile::writeTaken(TakenText& taken) {
     if (!taken.writing.owns_lock()) return;
     if (taken.length > 0) {
-        std::u16string wide(taken.text, taken.length);
-        std::string converted = platform::toAnsiCodePage(wide);
+        const std::string converted = platform::toAnsiCodePage(std::u16string_view(taken.text, taken.length));
         const char* data = converted.data();
         std::size_t size = converted.size();
         if (converted.empty()) {  // the text could not be converted: write it as it is
-            data = reinterpret_cast<const char*>(wide.data());
-            size = wide.size() * sizeof(char16_t);
+            data = reinterpret_cast<const char*>(taken.text);
+            size = taken.length * sizeof(char16_t);
         }
         while (size > 0) {
             std::uint32_t written = 0;

@@ -99,7 +99,7 @@ bool joinPath(const std::u16string& folder, const std::u16string& name, std::u16
 
 // The log's text: a caller's unpaired surrogate becomes U+FFFD, as Windows writes its default
 // character for what the code page cannot hold.
-std::string toAnsiCodePage(const std::u16string& text) { return utf::utf16ToUtf8Lossy(text); }
+std::string toAnsiCodePage(std::u16string_view text) { return utf::utf16ToUtf8Lossy(text); }
 
 bool isOsVersionAtLeast(std::uint32_t, std::uint32_t, std::uint16_t) { return true; }
 
