@@ -138,6 +138,10 @@ bool formatTo(Sink& out, const char16_t* format, const FormatArg* args, std::siz
 }  // namespace
 
 std::u16string formatWideArgs(const char16_t* format, const FormatArg* args, std::size_t count) {
+    // Most texts are short (a time stamp, a line's prefix): formatted on the stack and copied once.
+    char16_t local[256];
+    BufferSink first{local, sizeof local / sizeof local[0]};
+    if (formatTo(first, format, args, count)) return std::u16string(local, first.length);
     std::u16string out;
     StringSink sink{out};
     formatTo(sink, format, args, count);
