@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tavrin::platform {
 
@@ -23,7 +24,7 @@ bool createFolder(const std::u16string& path);
 bool joinPath(const std::u16string& folder, const std::u16string& name, std::u16string& out);
 
 // Converts UTF-16 text to the system's ANSI code page (Windows: CP_ACP; POSIX: UTF-8).
-std::string toAnsiCodePage(const std::u16string& text);
+std::string toAnsiCodePage(std::u16string_view text);
 
 // Whether the running system is at least the given Windows version (POSIX systems count as the
 // newest level).

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tavrin::utf {
 
@@ -69,22 +70,77 @@ void appendUtf16(std::u16string& out, char32_t code) {
     }
 }
 
-void appendUtf8(std::string& out, char32_t code) {
+// One code point from p to o (a surrogate pair takes two units); false for an unpaired surrogate
+// unless lossy, which writes U+FFFD for it.
+inline bool encodeOne(const char16_t*& p, const char16_t* end, bool lossy, char*& o) {
+    char32_t code = *p++;
     if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | code >> 6);
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | code >> 12);
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | code >> 18);
-        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+        *o++ = static_cast<char>(code);
+        return true;
     }
+    if (code < 0x800) {
+        o[0] = static_cast<char>(0xC0 | code >> 6);
+        o[1] = static_cast<char>(0x80 | (code & 0x3F));
+        o += 2;
+        return true;
+    }
+    if ((code & 0xF800) == 0xD800) {  // a surrogate
+        if (isHighSurrogate(code) && p < end && isLowSurrogate(*p)) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (char32_t{*p++} - 0xDC00);
+            o[0] = static_cast<char>(0xF0 | code >> 18);
+            o[1] = static_cast<char>(0x80 | (code >> 12 & 0x3F));
+            o[2] = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            o[3] = static_cast<char>(0x80 | (code & 0x3F));
+            o += 4;
+            return true;
+        }
+        if (!lossy) return false;
+        code = kReplacement;
+    }
+    o[0] = static_cast<char>(0xE0 | code >> 12);
+    o[1] = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    o[2] = static_cast<char>(0x80 | (code & 0x3F));
+    o += 3;
+    return true;
+}
+
+// UTF-16 to UTF-8 into out, sized first for the longest result (three bytes a unit) and cut to
+// the length written. A log flush converts up to 65,536 units at once: they are taken four at a
+// time, written as four bytes when all four are ASCII and one by one otherwise. An unpaired
+// surrogate becomes U+FFFD when lossy, else ends the conversion with false.
+bool encodeUtf8(std::u16string_view text, bool lossy, std::string& out) {
+    out.resize(text.size() * 3);
+    char* o = out.data();
+    const char16_t* p = text.data();
+    const char16_t* const end = p + text.size();
+    while (end - p >= 4) {
+        std::uint64_t four;
+        std::memcpy(&four, p, sizeof four);
+        if ((four & 0xFF80FF80FF80FF80u) == 0) {
+            o[0] = static_cast<char>(p[0]);
+            o[1] = static_cast<char>(p[1]);
+            o[2] = static_cast<char>(p[2]);
+            o[3] = static_cast<char>(p[3]);
+            o += 4;
+            p += 4;
+            continue;
+        }
+        // A pair that begins in the last of the four ends one unit beyond them.
+        for (const char16_t* const blockEnd = p + 4; p < blockEnd;) {
+            if (!encodeOne(p, end, lossy, o)) {
+                out.clear();
+                return false;
+            }
+        }
+    }
+    while (p < end) {
+        if (!encodeOne(p, end, lossy, o)) {
+            out.clear();
+            return false;
+        }
+    }
+    out.resize(static_cast<std::size_t>(o - out.data()));
+    return true;
 }
 
 }  // namespace
@@ -103,13 +159,7 @@ std::optional<std::u16string> utf8ToUtf16(std::string_view text) {
 
 std::optional<std::string> utf16ToUtf8(std::u16string_view text) {
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const Decoded d = decodeUtf16(text.substr(at));
-        if (d.length == 0) return std::nullopt;
-        appendUtf8(out, d.code);
-        at += d.length;
-    }
+    if (!encodeUtf8(text, false, out)) return std::nullopt;
     return out;
 }
 
@@ -144,12 +194,7 @@ std::u16string utf8ToUtf16Lossy(std::string_view text) {
 
 std::string utf16ToUtf8Lossy(std::u16string_view text) {
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const Decoded d = decodeUtf16(text.substr(at));
-        appendUtf8(out, d.length != 0 ? d.code : kReplacement);
-        at += d.length != 0 ? d.length : 1;
-    }
+    encodeUtf8(text, true, out);
     return out;
 }
 

@@ -1,6 +1,8 @@
 #include "devicelib/core/log_file.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "devicelib/core/dev_app.h"
 #include "platform/log_file_io.h"
@@ -10,9 +12,13 @@ namespace tavrin {
 
 using platform::RecursiveLockGuard;
 
+namespace {
+constexpr const char16_t* kStampFormat = u"%02u-%02u-%02u+%04u : ";
+}  // namespace
+
 std::u16string logTimeStamp() {
     platform::LocalTime t = platform::localTimeNow();
-    return formatWide(u"%02u-%02u-%02u+%04u : ", t.hour, t.minute, t.second, t.millisecond);
+    return formatWide(kStampFormat, t.hour, t.minute, t.second, t.millisecond);
 }
 
 void tavrInvalidParameterHandler(const char16_t*, const char16_t* function, const char16_t* file,
@@ -43,16 +49,6 @@ void CLogFile::freeTextBuffer() {
 
 bool CLogFile::fitsInRest(std::size_t length) const { return length + 1 <= kTextCapacity - fill_; }
 
-// Copies text to the fill position when it fits whole together with a terminating zero, as the
-// bounded formatting functions require; otherwise leaves the position where it was.
-bool CLogFile::appendIfFits(const std::u16string& text) {
-    if (!fitsInRest(text.size())) return false;
-    std::memcpy(text_.get() + fill_, text.data(), text.size() * sizeof(char16_t));
-    fill_ += static_cast<std::uint32_t>(text.size());
-    text_[fill_] = 0;
-    return true;
-}
-
 bool CLogFile::appendFormattedPart(const char16_t* format, const FormatArg* args, std::size_t count) {
     if (!text_ || fill_ >= kTextCapacity) return false;
     const std::size_t length = formatWideInto(text_.get() + fill_, kTextCapacity - fill_, format, args, count);
@@ -73,7 +69,7 @@ void CLogFile::appendFormatted(const char16_t* prefixFormat, const FormatArg* pr
         const platform::LocalTime t = platform::localTimeNow();
         const FormatArg stamp[] = {FormatArg(t.hour), FormatArg(t.minute), FormatArg(t.second),
                                    FormatArg(t.millisecond)};
-        if (!appendFormattedPart(u"%02u-%02u-%02u+%04u : ", stamp, 4)) return;
+        if (!appendFormattedPart(kStampFormat, stamp, 4)) return;
     }
     appendFormattedPart(format, args, count);
 }
@@ -101,13 +97,12 @@ void CLogFile::takeText(TakenText& taken) {
 void CLogFile::writeTaken(TakenText& taken) {
     if (!taken.writing.owns_lock()) return;
     if (taken.length > 0) {
-        std::u16string wide(taken.text, taken.length);
-        std::string converted = platform::toAnsiCodePage(wide);
+        const std::string converted = platform::toAnsiCodePage(std::u16string_view(taken.text, taken.length));
         const char* data = converted.data();
         std::size_t size = converted.size();
         if (converted.empty()) {  // the text could not be converted: write it as it is
-            data = reinterpret_cast<const char*>(wide.data());
-            size = wide.size() * sizeof(char16_t);
+            data = reinterpret_cast<const char*>(taken.text);
+            size = taken.length * sizeof(char16_t);
         }
         while (size > 0) {
             std::uint32_t written = 0;
@@ -154,24 +149,38 @@ void CLogFile::setLogRecord(const char16_t* text, std::int32_t newLine, std::int
     {
         RecursiveLockGuard guard(lock_);
         if (text != nullptr) {
-            std::u16string stamp;
+            char16_t stamp[32];  // the stamp's buffer
+            std::size_t stampLength = 0;
             if (timeStamp != 0) {
-                stamp = logTimeStamp();
-                if (stamp.size() >= 32) return;  // the stamp did not fit its buffer
+                const platform::LocalTime t = platform::localTimeNow();
+                const FormatArg parts[] = {FormatArg(t.hour), FormatArg(t.minute), FormatArg(t.second),
+                                           FormatArg(t.millisecond)};
+                stampLength = formatWideInto(stamp, sizeof stamp / sizeof stamp[0], kStampFormat, parts, 4);
+                if (stampLength == kNoFit) return;  // the stamp did not fit its buffer
             }
             // The line in the text buffer is the whole text: only the record buffer counts at most
             // 4,096 characters (and so refuses a longer text).
-            const std::u16string line =
-                stamp + std::u16string(text) + (newLine != 0 ? std::u16string(u"\r\n") : std::u16string());
+            const std::size_t textLength = std::char_traits<char16_t>::length(text);
+            const std::size_t lineEnd = newLine != 0 ? 2 : 0;
+            const std::size_t lineLength = stampLength + textLength + lineEnd;
             if (text_) {
                 // A line that does not fit in the rest of the buffer (with its terminator) goes in after
                 // a flush; one longer than the whole buffer never fits and is dropped.
-                if (!fitsInRest(line.size())) takeText(taken);
-                appendIfFits(line);
+                if (!fitsInRest(lineLength)) takeText(taken);
+                if (fitsInRest(lineLength)) {
+                    char16_t* at = text_.get() + fill_;
+                    std::memcpy(at, stamp, stampLength * sizeof(char16_t));
+                    std::memcpy(at + stampLength, text, textLength * sizeof(char16_t));
+                    if (lineEnd != 0) {
+                        at[stampLength + textLength] = u'\r';
+                        at[stampLength + textLength + 1] = u'\n';
+                    }
+                    fill_ += static_cast<std::uint32_t>(lineLength);
+                    text_[fill_] = 0;
+                }
             }
-            if (!stamp.empty())
-                appendRecord(stamp.c_str(), static_cast<std::uint32_t>(stamp.size()), 0);
-            const std::uint32_t recordLength = static_cast<std::uint32_t>(wideLength(text, kRecordCapacity));
+            if (stampLength != 0) appendRecord(stamp, static_cast<std::uint32_t>(stampLength), 0);
+            const auto recordLength = static_cast<std::uint32_t>(std::min<std::size_t>(textLength, kRecordCapacity));
             if (recordLength != 0) appendRecord(text, recordLength, newLine != 0 ? 2 : 0);
         }
         if (flush != 0) takeText(taken);

@@ -100,7 +100,6 @@ private:
                          const char16_t* format, const FormatArg* args, std::size_t count, bool stamped);
     bool appendFormattedPart(const char16_t* format, const FormatArg* args, std::size_t count);
     bool fitsInRest(std::size_t length) const;  // length characters and a terminating zero
-    bool appendIfFits(const std::u16string& text);
     // Under the log lock: empties the buffer, and hands its text over for writing when a file is open.
     void takeText(TakenText& taken);
     static void writeTaken(TakenText& taken);

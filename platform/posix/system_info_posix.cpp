@@ -1,4 +1,5 @@
 // POSIX backend of system_info.h, log_file_io.h and ini_file.h.
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -55,16 +56,33 @@ std::optional<std::string> readValue(const std::u16string& file, const char16_t*
     content << in.rdbuf();
     return posix::findIniValue(content.str(), posix::toUtf8(section), posix::toUtf8(key));
 }
+
+// The local hour, minute and second of the last second converted, for the time stamps of the log
+// lines that follow within it: the conversion to local time takes the time zone's lock and rules,
+// and a zone's offset changes only on a whole second. One word, so that every thread reads and
+// replaces it without a lock: seconds since the epoch << 17 | hour << 12 | minute << 6 | second;
+// zero when nothing is kept.
+std::atomic<std::uint64_t> lastLocalSecond{0};
+constexpr std::uint64_t kKeptSecondsLimit = std::uint64_t{1} << 47;
 }  // namespace
 
 LocalTime localTimeNow() {
     timeval tv{};
     ::gettimeofday(&tv, nullptr);
+    const auto millisecond = static_cast<std::uint32_t>(tv.tv_usec / 1000);
+    const auto seconds = static_cast<std::uint64_t>(tv.tv_sec);
+    const std::uint64_t kept = lastLocalSecond.load(std::memory_order_relaxed);
+    if (kept != 0 && kept >> 17 == seconds)
+        return {static_cast<std::uint32_t>(kept >> 12 & 0x1F), static_cast<std::uint32_t>(kept >> 6 & 0x3F),
+                static_cast<std::uint32_t>(kept & 0x3F), millisecond};
     tm local{};
     time_t secs = tv.tv_sec;
     ::localtime_r(&secs, &local);
-    return {static_cast<std::uint32_t>(local.tm_hour), static_cast<std::uint32_t>(local.tm_min),
-            static_cast<std::uint32_t>(local.tm_sec), static_cast<std::uint32_t>(tv.tv_usec / 1000)};
+    const LocalTime now{static_cast<std::uint32_t>(local.tm_hour), static_cast<std::uint32_t>(local.tm_min),
+                        static_cast<std::uint32_t>(local.tm_sec), millisecond};
+    if (tv.tv_sec > 0 && seconds < kKeptSecondsLimit && now.hour < 24 && now.minute < 60 && now.second <= 60)
+        lastLocalSecond.store(seconds << 17 | now.hour << 12 | now.minute << 6 | now.second, std::memory_order_relaxed);
+    return now;
 }
 
 std::u16string localAppDataFolder() {
@@ -99,7 +117,7 @@ bool joinPath(const std::u16string& folder, const std::u16string& name, std::u16
 
 // The log's text: a caller's unpaired surrogate becomes U+FFFD, as Windows writes its default
 // character for what the code page cannot hold.
-std::string toAnsiCodePage(const std::u16string& text) { return utf::utf16ToUtf8Lossy(text); }
+std::string toAnsiCodePage(std::u16string_view text) { return utf::utf16ToUtf8Lossy(text); }
 
 bool isOsVersionAtLeast(std::uint32_t, std::uint32_t, std::uint16_t) { return true; }
 

@@ -40,13 +40,13 @@ bool joinPath(const std::u16string& folder, const std::u16string& name, std::u16
     return true;
 }
 
-std::string toAnsiCodePage(const std::u16string& text) {
+std::string toAnsiCodePage(std::u16string_view text) {
     if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_ACP, 0, wide(text.c_str()), static_cast<int>(text.size()),
+    int n = WideCharToMultiByte(CP_ACP, 0, wide(text.data()), static_cast<int>(text.size()),
                                 nullptr, 0, nullptr, nullptr);
     if (n <= 0) return {};
     std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide(text.c_str()), static_cast<int>(text.size()), out.data(), n,
+    WideCharToMultiByte(CP_ACP, 0, wide(text.data()), static_cast<int>(text.size()), out.data(), n,
                         nullptr, nullptr);
     return out;
 }

@@ -100,5 +100,38 @@ TEST(TextUtf, UnpairedSurrogatesAreRefusedOrReplaced) {
     }
 }
 
+// The converter to UTF-8 takes runs of ASCII several units at a time: every other kind of unit,
+// at every place before and after such a run, converts as it does alone.
+TEST(TextUtf, EveryKindOfUnitConvertsAtEveryPlaceInARunOfAscii) {
+    const std::string r = "\xEF\xBF\xBD";
+    const struct {
+        const char* what;
+        std::u16string utf16;
+        std::string utf8;
+        bool wellFormed;
+    } cases[] = {
+        {"ASCII", u"a", "a", true},
+        {"two-byte form", u"\u00E9", "\xC3\xA9", true},
+        {"three-byte form", u"\u6253", "\xE6\x89\x93", true},
+        {"surrogate pair", u"\U0001F5A8", "\xF0\x9F\x96\xA8", true},
+        {"high surrogate alone", std::u16string(1, u'\xD83D'), r, false},
+        {"low surrogate alone", std::u16string(1, u'\xDDA8'), r, false},
+        {"zero", std::u16string(1, u'\0'), std::string(1, '\0'), true},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t before = 0; before <= 9; ++before) {
+            for (std::size_t after = 0; after <= 9; ++after) {
+                const std::u16string text = std::u16string(before, u'x') + c.utf16 + std::u16string(after, u'y');
+                const std::string expected = std::string(before, 'x') + c.utf8 + std::string(after, 'y');
+                EXPECT_EQ(utf16ToUtf8Lossy(text), expected) << c.what << " after " << before << ", before " << after;
+                if (c.wellFormed)
+                    EXPECT_EQ(utf16ToUtf8(text), expected) << c.what << " after " << before << ", before " << after;
+                else
+                    EXPECT_EQ(utf16ToUtf8(text), std::nullopt) << c.what << " after " << before;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tavrin::utf
