@@ -9,15 +9,11 @@
 
 #include "platform/text_utf.h"
 #include "sim/simulator.h"
-#include "tavrinocx/bridge_binding.h"
 #include "tavrinocx/control_methods.h"
+#include "tests/support/bound_bridge.h"
 #include "tests/support/config_packet.h"
 #include "tests/support/device_fixture.h"
 #include "tests/support/hex_bytes.h"
-
-#ifndef TAVRIN_BRIDGE_FOLDER
-#error "TAVRIN_BRIDGE_FOLDER must name the bridge's folder"
-#endif
 
 namespace tavrin::test {
 namespace {
@@ -26,14 +22,6 @@ using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 std::string u8(const std::u16string& s) { return utf::utf16ToUtf8Lossy(s); }
-
-// The bridge, bound once for the program from its own folder (it keeps the device library loaded).
-const ocx::BridgeBinding& binding() {
-    static ocx::BridgeBinding b;
-    static const bool bound = b.bind(TAVRIN_BRIDGE_FOLDER);
-    (void)bound;
-    return b;
-}
 
 class ControlBridgeTest : public DeviceFixture {
 protected:

@@ -13,15 +13,11 @@
 #include "service/bridge_methods.h"
 #include "service/server.h"
 #include "sim/simulator.h"
-#include "tavrinocx/bridge_binding.h"
 #include "tests/service/service_client.h"
+#include "tests/support/bound_bridge.h"
 #include "tests/support/config_packet.h"
 #include "tests/support/device_fixture.h"
 #include "tests/support/hex_bytes.h"
-
-#ifndef TAVRIN_BRIDGE_FOLDER
-#error "TAVRIN_BRIDGE_FOLDER must name the bridge's folder"
-#endif
 
 namespace tavrin::test {
 namespace {
@@ -32,13 +28,6 @@ using Json = nlohmann::json;
 
 constexpr const char* kPage = "http://localhost:5173";
 constexpr const char* kOtherPage = "http://127.0.0.1:5174";
-
-const ocx::BridgeBinding& binding() {
-    static ocx::BridgeBinding b;
-    static const bool bound = b.bind(TAVRIN_BRIDGE_FOLDER);
-    (void)bound;
-    return b;
-}
 
 // A device whose configuration has one item, Speed = 7 (DEVID 1, CFGID 2, CFGVer 1).
 sim::DeviceConfig speedDevice() {

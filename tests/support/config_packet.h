@@ -3,6 +3,7 @@
 // of given items and that packet.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,9 +24,11 @@ inline std::uint8_t configCheck(const std::vector<std::uint8_t>& data) {
 
 // A packet of DEVID 1, CFGID 2, CFGVer 1 around these data bytes, with their check value.
 inline std::vector<std::uint8_t> configPacket(const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> p = {1, 2, static_cast<std::uint8_t>(data.size() >> 8),
-                                   static_cast<std::uint8_t>(data.size()), 1, configCheck(data), 0x77, 0x88};
-    p.insert(p.end(), data.begin(), data.end());
+    // Filled byte by byte: GCC 12 at -O3 takes an insert after the 8 head bytes for a write past them.
+    const std::uint8_t head[8] = {1, 2, static_cast<std::uint8_t>(data.size() >> 8),
+                                  static_cast<std::uint8_t>(data.size()), 1, configCheck(data), 0x77, 0x88};
+    std::vector<std::uint8_t> p(8 + data.size(), 0);
+    for (std::size_t i = 0; i < p.size(); ++i) p[i] = i < 8 ? head[i] : data[i - 8];
     return p;
 }
 
