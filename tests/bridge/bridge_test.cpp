@@ -73,14 +73,7 @@ protected:
         path_ = exportText(dev_->networkPath());
         std::int32_t h = -1;
         EXPECT_EQ(bridge().OpenDev(&h, path_.c_str(), 500, 500, PORT_NET_DATA, MODE_DATA | MODE_CTRL), DE_OK);
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        const Text model = exportText(std::u16string(u"CTRL_CMDGET_MODEL"));
-        while (std::chrono::steady_clock::now() < end) {
-            std::uint8_t buf[256] = {};
-            _DEVACK_INFO a{buf, sizeof buf, 0, 0};
-            if (lib_->DevIoCtrl(h, model.c_str(), nullptr, 0, &a)) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        awaitControl(h, u"CTRL_CMDGET_MODEL");
         return h;
     }
     std::uint16_t commandCode(const std::u16string& name) {

@@ -39,13 +39,7 @@ protected:
         path_ = exportText(dev.networkPath());
         const _DEVOPEN_INFO info = openRecord(path_.c_str(), PORT_NET_DATA, MODE_CTRL, 200, 1000);
         const std::int32_t h = lib_->OpenDev(&info);
-        for (const auto start = Clock::now(); h >= 0 && msSince(start) < 5000;) {
-            std::uint8_t buf[64];
-            _DEVACK_INFO ack{buf, sizeof buf, 0, 0};
-            if (lib_->DevIoCtrl(h, TAVRIN_TEXT("CTRL_CMDGET_DEVNO"), nullptr, 0, &ack) == 1) return h;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return -1;
+        return h >= 0 && awaitControl(h, u"CTRL_CMDGET_DEVNO") ? h : -1;
     }
     // An update of 50 pieces started on a device that takes 20 ms for each; returns once its third
     // piece is in (or after 10 s).

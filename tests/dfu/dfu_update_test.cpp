@@ -64,13 +64,7 @@ protected:
         const _DEVOPEN_INFO info = openRecord(path_.c_str(), PORT_NET_DATA, MODE_CTRL, 200, 1000);
         const std::int32_t h = lib_->OpenDev(&info);
         if (h < 0) return h;
-        for (const auto start = Clock::now(); msSince(start) < 5000;) {
-            std::uint8_t buf[64];
-            _DEVACK_INFO ack{buf, sizeof buf, 0, 0};
-            if (lib_->DevIoCtrl(h, TAVRIN_TEXT("CTRL_CMDGET_DEVNO"), nullptr, 0, &ack) == 1) return h;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return -1;
+        return awaitControl(h, u"CTRL_CMDGET_DEVNO") ? h : -1;
     }
 
     fs::path firmwareFile(const FwBytes& bytes, const std::string& name = "fw.udf") {

@@ -57,14 +57,7 @@ protected:
         const _DEVOPEN_INFO info = openRecord(paths_.back().c_str(), PORT_NET_DATA, MODE_DATA | MODE_CTRL, 500, 500);
         const std::int32_t h = lib_->OpenDev(&info);
         EXPECT_GE(h, 0);
-        const auto name = exportText(std::u16string(u"CTRL_CMDGET_MODEL"));
-        const auto end = Clock::now() + std::chrono::seconds(5);
-        while (Clock::now() < end) {
-            std::uint8_t buf[64];
-            _DEVACK_INFO a{buf, sizeof buf, 0, 0};
-            if (lib_->DevIoCtrl(h, name.c_str(), nullptr, 0, &a)) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        awaitControl(h, u"CTRL_CMDGET_MODEL");
         dev.received().clear();
         return h;
     }
