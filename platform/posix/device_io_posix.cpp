@@ -79,14 +79,10 @@ IoStart Transfer::start(bool write, void* buffer, std::uint32_t length, std::uin
         return IoStart::Failed;
     }
     int fd = static_cast<int>(handle_);
-    ssize_t n = write ? ::write(fd, buffer, length) : ::read(fd, buffer, length);
-    if (n > 0) {
-        if (count != nullptr) *count = static_cast<std::uint32_t>(n);
-        return IoStart::Completed;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return IoStart::Pending;
-    startFailed_ = true;
-    return IoStart::Failed;
+    const ssize_t n = write ? ::write(fd, buffer, length) : ::read(fd, buffer, length);
+    const IoStart outcome = posix::startOutcome(n, false, count);
+    startFailed_ = outcome == IoStart::Failed;
+    return outcome;
 }
 
 IoWait Transfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {

@@ -194,15 +194,11 @@ IoStart SocketTransfer::start(bool send, void* buffer, std::uint32_t length, std
         return IoStart::Failed;
     }
     int fd = static_cast<int>(socket_.native());
-    ssize_t n = send ? ::send(fd, buffer, length, MSG_NOSIGNAL | MSG_DONTWAIT)
-                     : ::recv(fd, buffer, length, MSG_DONTWAIT);
-    if (n >= 0) {
-        if (count != nullptr) *count = static_cast<std::uint32_t>(n);
-        return IoStart::Completed;
-    }
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return IoStart::Pending;
-    startFailed_ = true;
-    return IoStart::Failed;
+    const ssize_t n = send ? ::send(fd, buffer, length, MSG_NOSIGNAL | MSG_DONTWAIT)
+                           : ::recv(fd, buffer, length, MSG_DONTWAIT);
+    const IoStart outcome = posix::startOutcome(n, true, count);
+    startFailed_ = outcome == IoStart::Failed;
+    return outcome;
 }
 
 IoWait SocketTransfer::wait(std::int32_t timeoutMs, std::uint32_t* code) {

@@ -1,13 +1,15 @@
-// Helpers shared by the POSIX socket and device files: IPv4 addresses and poll() that resumes
-// after signals.
+// Helpers shared by the POSIX socket and device files: IPv4 addresses, poll() that resumes
+// after signals, and the start and the wait of a non-blocking transfer.
 #pragma once
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/types.h>
 
 #include "platform/device_io.h"
 #include "platform/net_socket.h"
@@ -58,6 +60,18 @@ inline IoWait waitTransfer(int eventFd, int fd, bool write, bool startFailed, in
     if (r < 0) return IoWait::WaitFailed;
     if (r == 0) return IoWait::TimedOut;
     return IoWait::Signalled;
+}
+
+// How the first try of a non-blocking transfer went, from its read, write, recv or send result n:
+// bytes moved (*count set), not ready yet (pending: EAGAIN or a signal), or refused. A result of 0
+// completes only where zeroCompletes (a socket's end of stream); a device file's 0 is a failure.
+inline IoStart startOutcome(ssize_t n, bool zeroCompletes, std::uint32_t* count) {
+    if (n > 0 || (n == 0 && zeroCompletes)) {
+        if (count != nullptr) *count = static_cast<std::uint32_t>(n);
+        return IoStart::Completed;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return IoStart::Pending;
+    return IoStart::Failed;
 }
 
 }  // namespace tavrin::platform::posix

@@ -14,6 +14,7 @@
 
 #include "sim/simulator.h"
 #include "tavrin/bridge.h"
+#include "tests/support/config_packet.h"
 #include "tests/support/device_fixture.h"
 #include "tests/support/hex_bytes.h"
 
@@ -72,14 +73,7 @@ protected:
         path_ = exportText(dev_->networkPath());
         std::int32_t h = -1;
         EXPECT_EQ(bridge().OpenDev(&h, path_.c_str(), 500, 500, PORT_NET_DATA, MODE_DATA | MODE_CTRL), DE_OK);
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        const Text model = exportText(std::u16string(u"CTRL_CMDGET_MODEL"));
-        while (std::chrono::steady_clock::now() < end) {
-            std::uint8_t buf[256] = {};
-            _DEVACK_INFO a{buf, sizeof buf, 0, 0};
-            if (lib_->DevIoCtrl(h, model.c_str(), nullptr, 0, &a)) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        awaitControl(h, u"CTRL_CMDGET_MODEL");
         return h;
     }
     std::uint16_t commandCode(const std::u16string& name) {
@@ -99,28 +93,6 @@ protected:
 };
 
 using Bytes = std::vector<std::uint8_t>;
-
-// A device description of these items (CFGLen data bytes) and a packet of DEVID 1, CFGID 2,
-// CFGVer 1 around the data bytes, with the check value the library verifies.
-sim::DeviceConfig configuredDevice(const std::string& items, const Bytes& data) {
-    const std::string doc = "<TavrCfg VTAG=\"100\"><CfgInfo DEVID=\"1\" CFGID=\"2\" CFGLen=\"" +
-                            std::to_string(data.size()) + "\" CFGVer=\"1\" Counts=\"16\">" + items +
-                            "</CfgInfo></TavrCfg>\n";
-    Bytes packet = {1, 2, static_cast<std::uint8_t>(data.size() >> 8), static_cast<std::uint8_t>(data.size()), 1, 0,
-                    0x77, 0x88};
-    std::uint8_t crc = 0;
-    for (std::uint8_t b : data) {
-        crc ^= b;
-        for (int k = 0; k < 8; ++k) crc = static_cast<std::uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x31 : crc << 1);
-    }
-    packet[5] = crc;
-    packet.insert(packet.end(), data.begin(), data.end());
-    sim::DeviceConfig config;
-    config.configSide.enabled = true;
-    config.configSide.description = Bytes(doc.begin(), doc.end());
-    config.configSide.packet = packet;
-    return config;
-}
 
 Text T(const std::u16string& s) { return exportText(s); }
 
@@ -380,11 +352,7 @@ TEST_F(BridgeTest, DeviceParameterSetOnTheSimulatedDevice) {
     tavrin_bridge_text_list list;
     ASSERT_EQ(bridge().GetDevPars(h, map, list), DE_OK);  // the packet read once
     EXPECT_EQ(bridge().SetDevCfgInfo(h, T(u"Speed").c_str(), T(u"9").c_str()), DE_OK);
-    EXPECT_EQ(hexText(dev_->configSide()->storedPacket()), "01 02 00 01 01 " + hexText({[] {
-                  std::uint8_t crc = 9;
-                  for (int k = 0; k < 8; ++k) crc = static_cast<std::uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x31 : crc << 1);
-                  return crc;
-              }()}) + " 77 88 09");
+    EXPECT_EQ(hexText(dev_->configSide()->storedPacket()), "01 02 00 01 01 " + hexText({configCheck({9})}) + " 77 88 09");
     const std::size_t writes = dev_->configSide()->writes().size();
     EXPECT_EQ(bridge().SetDevCfgInfo(h, T(u"Speed").c_str(), T(u"201").c_str()), DE_ERR_DEVICE);  // beyond MaxVal
     EXPECT_EQ(dev_->configSide()->writes().size(), writes) << "nothing sent";

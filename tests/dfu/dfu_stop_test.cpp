@@ -39,13 +39,19 @@ protected:
         path_ = exportText(dev.networkPath());
         const _DEVOPEN_INFO info = openRecord(path_.c_str(), PORT_NET_DATA, MODE_CTRL, 200, 1000);
         const std::int32_t h = lib_->OpenDev(&info);
-        for (const auto start = Clock::now(); h >= 0 && msSince(start) < 5000;) {
-            std::uint8_t buf[64];
-            _DEVACK_INFO ack{buf, sizeof buf, 0, 0};
-            if (lib_->DevIoCtrl(h, TAVRIN_TEXT("CTRL_CMDGET_DEVNO"), nullptr, 0, &ack) == 1) return h;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return -1;
+        return h >= 0 && awaitControl(h, u"CTRL_CMDGET_DEVNO") ? h : -1;
+    }
+    // An update of 50 pieces started on a device that takes 20 ms for each; returns once its third
+    // piece is in (or after 10 s).
+    void startSlowUpdate(sim::SimDevice*& dev, std::int32_t& h) {
+        dev = device(20);
+        ASSERT_NE(dev, nullptr);
+        h = openConnected(*dev);
+        ASSERT_GE(h, 0);
+        ASSERT_EQ(lib_->OpenDfu(h, fileFor(makeFirmware(128, 128 + 255 * 50)).c_str(), nullptr), 1);
+        ASSERT_EQ(lib_->DFUStart(h, 0), 1);
+        for (const auto start = Clock::now(); dev->firmware().record().pieceSizes.size() < 3 && msSince(start) < 10000;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::basic_string<tavrin_wchar_t> fileFor(const FwBytes& bytes) {
         const fs::path p = folder_ / ("fw" + std::to_string(++files_) + ".udf");
@@ -88,14 +94,9 @@ TEST_F(DfuStopTest, CloseRacesTheNaturalEnd) {
 // Closing the device during an update stops the update before the ports go; closing it from
 // another thread while the caller also closes the update.
 TEST_F(DfuStopTest, CloseDeviceMidImage) {
-    sim::SimDevice* dev = device(20);
-    ASSERT_NE(dev, nullptr);
-    const std::int32_t h = openConnected(*dev);
-    ASSERT_GE(h, 0);
-    ASSERT_EQ(lib_->OpenDfu(h, fileFor(makeFirmware(128, 128 + 255 * 50)).c_str(), nullptr), 1);
-    ASSERT_EQ(lib_->DFUStart(h, 0), 1);
-    for (const auto start = Clock::now(); dev->firmware().record().pieceSizes.size() < 3 && msSince(start) < 10000;)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    sim::SimDevice* dev = nullptr;
+    std::int32_t h = -1;
+    ASSERT_NO_FATAL_FAILURE(startSlowUpdate(dev, h));
     std::thread other([&] { lib_->CloseDfu(h); });
     const auto start = Clock::now();
     EXPECT_EQ(lib_->CloseDev(h), 1);
@@ -109,14 +110,9 @@ TEST_F(DfuStopTest, CloseDeviceMidImage) {
 
 // Unloading the library during an update: process detach stops it before the ports go.
 TEST_F(DfuStopTest, UnloadMidImage) {
-    sim::SimDevice* dev = device(20);
-    ASSERT_NE(dev, nullptr);
-    const std::int32_t h = openConnected(*dev);
-    ASSERT_GE(h, 0);
-    ASSERT_EQ(lib_->OpenDfu(h, fileFor(makeFirmware(128, 128 + 255 * 50)).c_str(), nullptr), 1);
-    ASSERT_EQ(lib_->DFUStart(h, 0), 1);
-    for (const auto start = Clock::now(); dev->firmware().record().pieceSizes.size() < 3 && msSince(start) < 10000;)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    sim::SimDevice* dev = nullptr;
+    std::int32_t h = -1;
+    ASSERT_NO_FATAL_FAILURE(startSlowUpdate(dev, h));
     const auto start = Clock::now();
     lib_.unload();
     EXPECT_LT(msSince(start), 12000);

@@ -50,19 +50,21 @@ protected:
         return dev;
     }
 
+    // A simulated device of this description, its control channel open and answering.
+    void connectDevice(sim::DeviceConfig config, sim::SimDevice*& dev, std::int32_t& h) {
+        dev = netDevice(std::move(config));
+        ASSERT_NE(dev, nullptr);
+        h = openConnected(*dev);
+        ASSERT_GE(h, 0);
+    }
+
     // Opens the device's control channel and waits until it answers a command.
     std::int32_t openConnected(sim::SimDevice& dev) {
         path_ = exportText(dev.networkPath());
         const _DEVOPEN_INFO info = openRecord(path_.c_str(), PORT_NET_DATA, MODE_CTRL, 200, 1000);
         const std::int32_t h = lib_->OpenDev(&info);
         if (h < 0) return h;
-        for (const auto start = Clock::now(); msSince(start) < 5000;) {
-            std::uint8_t buf[64];
-            _DEVACK_INFO ack{buf, sizeof buf, 0, 0};
-            if (lib_->DevIoCtrl(h, TAVRIN_TEXT("CTRL_CMDGET_DEVNO"), nullptr, 0, &ack) == 1) return h;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return -1;
+        return awaitControl(h, u"CTRL_CMDGET_DEVNO") ? h : -1;
     }
 
     fs::path firmwareFile(const FwBytes& bytes, const std::string& name = "fw.udf") {
@@ -142,10 +144,9 @@ TEST_F(DfuTest, UpdateRunsEndToEnd) {
     config.model = "TV-BOOT";
     config.firmware.restartWait = 4;  // 100 ms
     config.firmware.awayMs = 50;
-    sim::SimDevice* dev = netDevice(config);
-    ASSERT_NE(dev, nullptr);
-    const std::int32_t h = openConnected(*dev);
-    ASSERT_GE(h, 0);
+    sim::SimDevice* dev = nullptr;
+    std::int32_t h = -1;
+    ASSERT_NO_FATAL_FAILURE(connectDevice(config, dev, h));
     const FwBytes file = makeFirmware(128, 1000);
     ASSERT_TRUE(openDfu(h, firmwareFile(file)));
     ASSERT_EQ(lib_->DFUStart(h, 0), 1);
@@ -181,10 +182,9 @@ TEST_F(DfuTest, UpdateRunsEndToEnd) {
 TEST_F(DfuTest, LongHeaderIsSentWhole) {
     sim::DeviceConfig config;
     config.firmware.inBootMode = true;
-    sim::SimDevice* dev = netDevice(config);
-    ASSERT_NE(dev, nullptr);
-    const std::int32_t h = openConnected(*dev);
-    ASSERT_GE(h, 0);
+    sim::SimDevice* dev = nullptr;
+    std::int32_t h = -1;
+    ASSERT_NO_FATAL_FAILURE(connectDevice(config, dev, h));
     const FwBytes file = makeFirmware(200, 700);
     ASSERT_TRUE(openDfu(h, firmwareFile(file)));
     ASSERT_EQ(lib_->DFUStart(h, 0), 1);
@@ -218,10 +218,9 @@ TEST_F(DfuTest, StartOutcomes) {
         config.firmware.workModeStatus = c.workMode;
         config.firmware.inBootMode = true;
         config.answers = c.answers;
-        sim::SimDevice* dev = netDevice(config);
-        ASSERT_NE(dev, nullptr);
-        const std::int32_t h = openConnected(*dev);
-        ASSERT_GE(h, 0);
+        sim::SimDevice* dev = nullptr;
+        std::int32_t h = -1;
+        ASSERT_NO_FATAL_FAILURE(connectDevice(config, dev, h));
         ASSERT_TRUE(openDfu(h, firmwareFile(makeFirmware(128, 300), std::string(c.name) + ".udf")));
         records_.clear();
         EXPECT_EQ(lib_->DFUStart(h, 0), c.result);
@@ -266,10 +265,9 @@ TEST_F(DfuTest, ThreadFailures) {
         sim::DeviceConfig config;
         config.firmware = c.firmware;
         config.firmware.inBootMode = true;
-        sim::SimDevice* dev = netDevice(config);
-        ASSERT_NE(dev, nullptr);
-        const std::int32_t h = openConnected(*dev);
-        ASSERT_GE(h, 0);
+        sim::SimDevice* dev = nullptr;
+        std::int32_t h = -1;
+        ASSERT_NO_FATAL_FAILURE(connectDevice(config, dev, h));
         ASSERT_TRUE(openDfu(h, firmwareFile(makeFirmware(128, 1000), std::string(c.name) + ".udf")));
         records_.clear();
         ASSERT_EQ(lib_->DFUStart(h, 0), 1);
@@ -290,10 +288,9 @@ TEST_F(DfuTest, BootRestartWaitsBeforeEachAttempt) {
     sim::DeviceConfig config;
     config.firmware.restartWait = 0x28;
     config.firmware.awayMs = 1500;  // the first attempt, after 1,000 ms, finds it still away
-    sim::SimDevice* dev = netDevice(config);
-    ASSERT_NE(dev, nullptr);
-    const std::int32_t h = openConnected(*dev);
-    ASSERT_GE(h, 0);
+    sim::SimDevice* dev = nullptr;
+    std::int32_t h = -1;
+    ASSERT_NO_FATAL_FAILURE(connectDevice(config, dev, h));
     ASSERT_TRUE(openDfu(h, firmwareFile(makeFirmware(128, 300))));
     const auto start = Clock::now();
     ASSERT_EQ(lib_->DFUStart(h, 0), 1);
@@ -314,10 +311,9 @@ TEST_F(DfuTest, AStartRightAfterTheLastLineWaitsForTheThreadsEnd) {
     sim::DeviceConfig config;
     config.model = "TV-BOOT";
     config.firmware.inBootMode = true;
-    sim::SimDevice* dev = netDevice(config);
-    ASSERT_NE(dev, nullptr);
-    const std::int32_t h = openConnected(*dev);
-    ASSERT_GE(h, 0);
+    sim::SimDevice* dev = nullptr;
+    std::int32_t h = -1;
+    ASSERT_NO_FATAL_FAILURE(connectDevice(config, dev, h));
     struct Hold {
         std::atomic<bool> complete{false};  // 100 percent was posted: the next text is the last line
         std::atomic<int> held{0};
@@ -356,10 +352,9 @@ TEST_F(DfuTest, StartWhileRunningAndCloseMidTransfer) {
     sim::DeviceConfig config;
     config.firmware.inBootMode = true;
     config.firmware.pieceDelayMs = 60;
-    sim::SimDevice* dev = netDevice(config);
-    ASSERT_NE(dev, nullptr);
-    const std::int32_t h = openConnected(*dev);
-    ASSERT_GE(h, 0);
+    sim::SimDevice* dev = nullptr;
+    std::int32_t h = -1;
+    ASSERT_NO_FATAL_FAILURE(connectDevice(config, dev, h));
     const FwBytes file = makeFirmware(128, 128 + 255 * 40);
     const fs::path path = firmwareFile(file);
     ASSERT_TRUE(openDfu(h, path));
@@ -405,10 +400,9 @@ TEST_F(DfuTest, StartWhileRunningAndCloseMidTransfer) {
 TEST_F(DfuTest, WithoutLogOnlyProgressIsPosted) {
     sim::DeviceConfig config;
     config.firmware.inBootMode = true;
-    sim::SimDevice* dev = netDevice(config);
-    ASSERT_NE(dev, nullptr);
-    const std::int32_t h = openConnected(*dev);
-    ASSERT_GE(h, 0);
+    sim::SimDevice* dev = nullptr;
+    std::int32_t h = -1;
+    ASSERT_NO_FATAL_FAILURE(connectDevice(config, dev, h));
     const FwBytes file = makeFirmware(128, 1000);
     ASSERT_TRUE(openDfu(h, firmwareFile(file)));
     lib_->CloseLog();
@@ -425,10 +419,9 @@ TEST_F(DfuTest, WithoutLogOnlyProgressIsPosted) {
 // The checks at open: short files, wrong check values (lowercase hex, no closing parenthesis),
 // header lengths the file cannot carry; a refused file is closed again.
 TEST_F(DfuTest, OpenRefusesBadFiles) {
-    sim::SimDevice* dev = netDevice();
-    ASSERT_NE(dev, nullptr);
-    const std::int32_t h = openConnected(*dev);
-    ASSERT_GE(h, 0);
+    sim::SimDevice* dev = nullptr;
+    std::int32_t h = -1;
+    ASSERT_NO_FATAL_FAILURE(connectDevice({}, dev, h));
     EXPECT_EQ(lib_->OpenDfu(7, exportText(firmwareFile(makeFirmware(128, 300), "x.udf")).c_str(), nullptr), 0);
     EXPECT_EQ(lib_->OpenDfu(h, nullptr, nullptr), 0);
     // A start without a file records the log object; the lines of a later open then reach the record.
@@ -465,10 +458,9 @@ TEST_F(DfuTest, OpenRefusesBadFiles) {
 
 // The information fields: read, written with a new check value, and not written when unchanged.
 TEST_F(DfuTest, InformationFields) {
-    sim::SimDevice* dev = netDevice();
-    ASSERT_NE(dev, nullptr);
-    const std::int32_t h = openConnected(*dev);
-    ASSERT_GE(h, 0);
+    sim::SimDevice* dev = nullptr;
+    std::int32_t h = -1;
+    ASSERT_NO_FATAL_FAILURE(connectDevice({}, dev, h));
     const FwBytes file = makeFirmware(128, 300);
     const fs::path path = firmwareFile(file);
     _FW_INFO info{};

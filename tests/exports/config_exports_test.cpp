@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "sim/simulator.h"
+#include "tests/support/config_packet.h"
 #include "tests/support/device_fixture.h"
 #include "tests/support/hex_bytes.h"
 
@@ -28,25 +29,6 @@ const char kWorkedItems[] = R"(
 
 std::string description(const std::string& items, const std::string& info = "DEVID=\"1\" CFGID=\"2\" CFGLen=\"4\" CFGVer=\"1\" Counts=\"8\"") {
     return "<TavrCfg VTAG=\"100\"><CfgInfo " + info + ">" + items + "</CfgInfo></TavrCfg>\n";
-}
-
-std::uint8_t crc8(const Bytes& bytes, std::size_t from) {
-    std::uint8_t crc = 0;
-    for (std::size_t i = from; i < bytes.size(); ++i) {
-        crc ^= bytes[i];
-        for (int k = 0; k < 8; ++k) crc = static_cast<std::uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x31 : crc << 1);
-    }
-    return crc;
-}
-
-// A packet of DEVID 1, CFGID 2, CFGVer 1 around these data bytes.
-Bytes packetAround(const Bytes& data) {
-    Bytes p(8 + data.size(), 0);
-    const std::uint8_t head[8] = {1, 2, static_cast<std::uint8_t>(data.size() >> 8), static_cast<std::uint8_t>(data.size()),
-                                  1, 0, 0x77, 0x88};
-    for (std::size_t i = 0; i < p.size(); ++i) p[i] = i < 8 ? head[i] : data[i - 8];
-    p[5] = crc8(p, 8);
-    return p;
 }
 
 Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -75,16 +57,38 @@ protected:
         const _DEVOPEN_INFO info = openRecord(paths_.back().c_str(), PORT_NET_DATA, MODE_DATA | MODE_CTRL, 500, 500);
         const std::int32_t h = lib_->OpenDev(&info);
         EXPECT_GE(h, 0);
-        const auto name = exportText(std::u16string(u"CTRL_CMDGET_MODEL"));
-        const auto end = Clock::now() + std::chrono::seconds(5);
-        while (Clock::now() < end) {
-            std::uint8_t buf[64];
-            _DEVACK_INFO a{buf, sizeof buf, 0, 0};
-            if (lib_->DevIoCtrl(h, name.c_str(), nullptr, 0, &a)) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        awaitControl(h, u"CTRL_CMDGET_MODEL");
         dev.received().clear();
         return h;
+    }
+
+    // One case of a failing read: the worked items' device with its packet, opened, its description
+    // loaded, and the log from then on in a file of the case's own.
+    struct ReadCase {
+        sim::SimDevice* dev = nullptr;
+        std::int32_t h = -1;
+        std::filesystem::path log;
+    };
+    void startReadCase(const Bytes& packet, const char* what, ReadCase& rc) {
+        sim::ConfigSideOptions side;
+        side.description = bytesOf(description(kWorkedItems));
+        side.packet = packet;
+        rc.dev = simulated(side);
+        ASSERT_NE(rc.dev, nullptr);
+        rc.h = open(*rc.dev);
+        ASSERT_EQ(lib_->LoadDevCfg(rc.h, nullptr), 1) << what;
+        lib_->CloseLog();
+        rc.log = makeTempFolder("caselog") / "case.log";
+        ASSERT_EQ(lib_->OpenLog(exportText(rc.log).c_str()), 1);
+    }
+    // Closes the case's log and returns what reached its file.
+    std::string readCaseLog(const ReadCase& rc) {
+        lib_->CloseLog();
+        return readFileBytes(rc.log);
+    }
+    void endReadCase(const ReadCase& rc) {
+        lib_->CloseDev(rc.h);
+        std::filesystem::remove_all(rc.log.parent_path());
     }
 
     // The description line of an item, or "(0)" with the size given back.
@@ -165,7 +169,7 @@ TEST_F(ConfigExportsTest, TheDeviceDescriptionAndPacket) {
 TEST_F(ConfigExportsTest, TheWorkedPacketWrittenToTheDevice) {
     sim::ConfigSideOptions side;
     side.description = bytesOf(description(kWorkedItems));
-    side.packet = packetAround(hexBytes("00 00 00 00"));
+    side.packet = configPacket(hexBytes("00 00 00 00"));
     sim::SimDevice* dev = simulated(side);
     ASSERT_NE(dev, nullptr);
     const std::int32_t h = open(*dev);
@@ -220,7 +224,7 @@ TEST_F(ConfigExportsTest, LongPacketsInChunks) {
     for (const auto& c : cases) {
         sim::ConfigSideOptions side;
         side.description = bytesOf(description(items, "DEVID=\"1\" CFGID=\"2\" CFGLen=\"292\" CFGVer=\"1\" Counts=\"80\""));
-        side.packet = packetAround(data);
+        side.packet = configPacket(data);
         side.piece = 255;
         side.takeAtMost = c.takeAtMost;
         side.refuseChunk = c.refuseChunk;
@@ -238,8 +242,8 @@ TEST_F(ConfigExportsTest, LongPacketsInChunks) {
         Bytes expected = data;
         const Bytes first8 = hexBytes("00 00 00 07 01 02 03 04");
         std::copy(first8.begin(), first8.end(), expected.begin());
-        expected = packetAround(expected);
-        EXPECT_EQ(hexText(dev->configSide()->storedPacket()), hexText(c.result ? expected : packetAround(data))) << c.what;
+        expected = configPacket(expected);
+        EXPECT_EQ(hexText(dev->configSide()->storedPacket()), hexText(c.result ? expected : configPacket(data))) << c.what;
         lib_->CloseDev(h);
     }
     const std::string log = flushLog();
@@ -256,32 +260,23 @@ TEST_F(ConfigExportsTest, WhatTheReadsRefuse) {
     } cases[] = {
         // Nothing taken in: the text item has no value to pack, so the write fails before the check.
         {"no data at once", {}, 0, 0},
-        {"check value off by one", [] { Bytes p = packetAround(hexBytes("12 35 5A 00")); ++p[5]; return p; }(), 12, 1},
+        {"check value off by one", [] { Bytes p = configPacket(hexBytes("12 35 5A 00")); ++p[5]; return p; }(), 12, 1},
         // Taken in, but the walk stopped: the text item after it has no value to pack.
-        {"a selection beyond its choices", packetAround(hexBytes("12 45 5A 00")), 12, 0},
+        {"a selection beyond its choices", configPacket(hexBytes("12 45 5A 00")), 12, 0},
     };
     for (const auto& c : cases) {
-        sim::ConfigSideOptions side;
-        side.description = bytesOf(description(kWorkedItems));
-        side.packet = c.packet;
-        sim::SimDevice* dev = simulated(side);
-        ASSERT_NE(dev, nullptr);
-        const std::int32_t h = open(*dev);
-        ASSERT_EQ(lib_->LoadDevCfg(h, nullptr), 1) << c.what;
-        lib_->CloseLog();
-        const auto caseLog = makeTempFolder("caselog") / "case.log";
-        ASSERT_EQ(lib_->OpenLog(exportText(caseLog).c_str()), 1);
+        ReadCase rc;
+        ASSERT_NO_FATAL_FAILURE(startReadCase(c.packet, c.what, rc));
+        const std::int32_t h = rc.h;
         EXPECT_EQ(line(h, 0, true), "(0) 0") << c.what;
         EXPECT_EQ(set(h, u"A", u"1", true), 0) << c.what << ": nothing taken in, nothing to write";
-        lib_->CloseLog();
-        const std::string log = readFileBytes(caseLog);
+        const std::string log = readCaseLog(rc);
         const std::u16string read = u"#RefreshDevCfgDat : 读 配 置 数 据 从 设 备(" + u16(std::to_string(c.count)) + u")\r\n";
         EXPECT_TRUE(logHas(log, read)) << c.what;
         EXPECT_TRUE(logHas(log, u"#dllFunc_GetDevCfgInfo : 读 配 置 数 据 失 败！！！\r\n")) << c.what;
         EXPECT_EQ(logCount(log, u"Check Config Packet Fail\r\n"), c.checkLines) << c.what;
-        EXPECT_TRUE(sent(*dev, 0x18).empty()) << c.what;
-        lib_->CloseDev(h);
-        std::filesystem::remove_all(caseLog.parent_path());
+        EXPECT_TRUE(sent(*rc.dev, 0x18).empty()) << c.what;
+        endReadCase(rc);
     }
 }
 
@@ -297,26 +292,18 @@ TEST_F(ConfigExportsTest, FailedReadsLogTheCheckBeforeTheReadLine) {
         std::vector<std::u16string> lines;  // in this order, and no check line unless listed
     } cases[] = {
         {"no data at once", {}, {read(0), failed}},
-        {"check value off by one", [] { Bytes p = packetAround(hexBytes("12 35 5A 00")); ++p[5]; return p; }(),
+        {"check value off by one", [] { Bytes p = configPacket(hexBytes("12 35 5A 00")); ++p[5]; return p; }(),
          {check, read(12), failed}},
-        {"another device id", [] { Bytes p = packetAround(hexBytes("12 35 5A 00")); p[0] = 9; return p; }(),
+        {"another device id", [] { Bytes p = configPacket(hexBytes("12 35 5A 00")); p[0] = 9; return p; }(),
          {check, read(12), failed}},
-        {"a selection beyond its choices", packetAround(hexBytes("12 45 5A 00")), {read(12), failed}},
+        {"a selection beyond its choices", configPacket(hexBytes("12 45 5A 00")), {read(12), failed}},
     };
     for (const auto& c : cases) {
-        sim::ConfigSideOptions side;
-        side.description = bytesOf(description(kWorkedItems));
-        side.packet = c.packet;
-        sim::SimDevice* dev = simulated(side);
-        ASSERT_NE(dev, nullptr);
-        const std::int32_t h = open(*dev);
-        ASSERT_EQ(lib_->LoadDevCfg(h, nullptr), 1) << c.what;
-        lib_->CloseLog();
-        const auto caseLog = makeTempFolder("caselog") / "case.log";
-        ASSERT_EQ(lib_->OpenLog(exportText(caseLog).c_str()), 1);
+        ReadCase rc;
+        ASSERT_NO_FATAL_FAILURE(startReadCase(c.packet, c.what, rc));
+        const std::int32_t h = rc.h;
         EXPECT_EQ(line(h, 0, true), "(0) 0") << c.what;
-        lib_->CloseLog();
-        const std::string log = readFileBytes(caseLog);
+        const std::string log = readCaseLog(rc);
         std::size_t at = 0;
         for (const std::u16string& l : c.lines) {
             const std::size_t found = log.find(ansi(l), at);
@@ -325,8 +312,7 @@ TEST_F(ConfigExportsTest, FailedReadsLogTheCheckBeforeTheReadLine) {
         }
         const bool checks = std::find(c.lines.begin(), c.lines.end(), check) != c.lines.end();
         EXPECT_EQ(logCount(log, check), checks ? 1u : 0u) << c.what;
-        lib_->CloseDev(h);
-        std::filesystem::remove_all(caseLog.parent_path());
+        endReadCase(rc);
     }
 }
 
@@ -373,7 +359,7 @@ TEST_F(ConfigExportsTest, OfflineThroughTheUserDataFolder) {
     EXPECT_EQ(line(-1, 0, true), "Name=A,Type=1,MaxVal=255,MinVal=0,Tag=0\r\n");
     EXPECT_EQ(value(-1, u"A"), u"18");
     EXPECT_EQ(set(-1, u"A", u"19", true), 1);
-    Bytes expected = packetAround(hexBytes("13 35 5A 00"));
+    Bytes expected = configPacket(hexBytes("13 35 5A 00"));
     EXPECT_EQ(hexText(bytesOf(readFileBytes(folder / "devCfg.dat"))), hexText(expected));
 
     // A new start of the library reads it back.

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "devicelib/ports/net_address.h"
@@ -27,6 +29,16 @@ protected:
         const auto p = exportText(path);
         const _DEVOPEN_INFO info = openRecord(p.c_str(), type, mode, readTimeout, writeTimeout);
         return lib_->OpenDev(&info);
+    }
+    // The device opened in data mode, its data connection accepted and these first bytes written
+    // over it once the library has connected.
+    void openData(NetDevice& dev, const std::string& first, std::int32_t& h,
+                  std::unique_ptr<platform::TcpStream>& data) {
+        ASSERT_TRUE(dev.valid());
+        h = open(dev.path(), PORT_NET_DATA, MODE_DATA);
+        data = dev.dataListener().accept(3000);
+        ASSERT_NE(data, nullptr);
+        ASSERT_TRUE(writeWhenConnected(h, first));
     }
     // Writes until the library has connected (writes fail before that), at most for timeoutMs.
     bool writeWhenConnected(std::int32_t h, const std::string& data, int timeoutMs = 3000) {
@@ -119,11 +131,9 @@ TEST_F(NetPortTest, ReadTimesOutWithTheRecordsTimeout) {
 
 TEST_F(NetPortTest, ConnectsAgainAfterTheDeviceDroppedTheConnection) {
     NetDevice dev;
-    ASSERT_TRUE(dev.valid());
-    const std::int32_t h = open(dev.path(), PORT_NET_DATA, MODE_DATA);
-    auto first = dev.dataListener().accept(3000);
-    ASSERT_NE(first, nullptr);
-    ASSERT_TRUE(writeWhenConnected(h, "one"));
+    std::int32_t h = -1;
+    std::unique_ptr<platform::TcpStream> first;
+    ASSERT_NO_FATAL_FAILURE(openData(dev, "one", h, first));
     EXPECT_EQ(NetDevice::readSome(*first, 3, 2000), "one");
     first->close();  // the device drops the connection, and the library notices
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -140,11 +150,9 @@ TEST_F(NetPortTest, ConnectsAgainAfterTheDeviceDroppedTheConnection) {
 
 TEST_F(NetPortTest, CloseEndsTheThreadWhenTheDeviceAnswersTheShutdown) {
     NetDevice dev;
-    ASSERT_TRUE(dev.valid());
-    const std::int32_t h = open(dev.path(), PORT_NET_DATA, MODE_DATA);
-    auto data = dev.dataListener().accept(3000);
-    ASSERT_NE(data, nullptr);
-    ASSERT_TRUE(writeWhenConnected(h, "x"));
+    std::int32_t h = -1;
+    std::unique_ptr<platform::TcpStream> data;
+    ASSERT_NO_FATAL_FAILURE(openData(dev, "x", h, data));
     std::thread answer([&] {
         char buf[16];
         while (data->read(buf, sizeof buf, 50) >= 0) {
@@ -166,11 +174,9 @@ TEST_F(NetPortTest, CloseEndsTheThreadWhenTheDeviceAnswersTheShutdown) {
 // of the device by the caller does not.
 TEST_F(NetPortTest, CloseIsQuickWhenTheDeviceLeftBytesUnreadAndHungUp) {
     NetDevice dev;
-    ASSERT_TRUE(dev.valid());
-    const std::int32_t h = open(dev.path(), PORT_NET_DATA, MODE_DATA);
-    auto data = dev.dataListener().accept(3000);
-    ASSERT_NE(data, nullptr);
-    ASSERT_TRUE(writeWhenConnected(h, "x"));
+    std::int32_t h = -1;
+    std::unique_ptr<platform::TcpStream> data;
+    ASSERT_NO_FATAL_FAILURE(openData(dev, "x", h, data));
     EXPECT_EQ(NetDevice::readSome(*data, 1, 2000), "x");  // so that the device's close is a plain one
     ASSERT_TRUE(data->write("never read", 10));
     data->close();

@@ -243,15 +243,30 @@ protected:
     std::string settings() const override {
         return "[General]\r\nCfgID=1684418609\r\n[Port]\r\nDiscoveryAddress=127.0.0.2\r\n";
     }
+    // The devices a search finds, on 127.0.0.2 and 127.0.0.3, and a search port of the test's own.
+    void addSearchedDevices() {
+        ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 2}, 0}), nullptr);
+        ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 3}, 0}), nullptr);
+        searchPort_ = static_cast<std::uint16_t>(42000 + (Clock::now().time_since_epoch().count() % 9000));
+    }
+    // The two paths a search wrote are those of the devices, in their order; returns the first.
+    std::u16string expectTheDevicePaths(const std::vector<tavrin_wchar_t>& buf) {
+        const std::u16string first(reinterpret_cast<const char16_t*>(buf.data()));
+        const std::u16string second(reinterpret_cast<const char16_t*>(buf.data() + first.size() + 1));
+        EXPECT_EQ(first, sim_.device(0).networkPath());
+        EXPECT_EQ(second, sim_.device(1).networkPath());
+        return first;
+    }
+
+    std::uint16_t searchPort_ = 0;
 };
 
 TEST_F(NetSimSearchTest, FindsEverySimulatedDevice) {
 #ifdef _WIN32
     GTEST_SKIP() << "no loopback responder on the search port under Wine (see the network tests)";
 #endif
-    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 2}, 0}), nullptr);
-    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 3}, 0}), nullptr);
-    const std::uint16_t port = static_cast<std::uint16_t>(42000 + (Clock::now().time_since_epoch().count() % 9000));
+    ASSERT_NO_FATAL_FAILURE(addSearchedDevices());
+    const std::uint16_t port = searchPort_;
     sim::DiscoveryFaults faults;
     faults.badChecksum = faults.badKind = faults.badSignature = faults.tooShort = true;
     ASSERT_NE(sim_.startDiscovery({{127, 0, 0, 2}, port}, faults), nullptr);
@@ -260,10 +275,7 @@ TEST_F(NetSimSearchTest, FindsEverySimulatedDevice) {
     std::uint32_t size = 256;
     const std::uint32_t count = lib_->EnumDevPath(PORT_NET_DATA, buf.data(), &size, port, 0);
     ASSERT_EQ(count, 2u);
-    const std::u16string first(reinterpret_cast<const char16_t*>(buf.data()));
-    const std::u16string second(reinterpret_cast<const char16_t*>(buf.data() + first.size() + 1));
-    EXPECT_EQ(first, sim_.device(0).networkPath());
-    EXPECT_EQ(second, sim_.device(1).networkPath());
+    const std::u16string first = expectTheDevicePaths(buf);
 
     // A path the search found opens, and the device answers on it.
     path_ = exportText(first);
@@ -279,9 +291,8 @@ TEST_F(NetSimSearchTest, JunkBesideTheDevicesDoesNotKeepTheSearchGoing) {
 #ifdef _WIN32
     GTEST_SKIP() << "no loopback responder on the search port under Wine (see the network tests)";
 #endif
-    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 2}, 0}), nullptr);
-    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 3}, 0}), nullptr);
-    const std::uint16_t port = static_cast<std::uint16_t>(42000 + (Clock::now().time_since_epoch().count() % 9000));
+    ASSERT_NO_FATAL_FAILURE(addSearchedDevices());
+    const std::uint16_t port = searchPort_;
     ASSERT_NE(sim_.startDiscovery({{127, 0, 0, 2}, port}), nullptr);
     UdpFlooder flood(port, {}, 5, 8000, 2000);  // junk every 5 ms for up to 8 s
     ASSERT_TRUE(flood.valid());
@@ -294,10 +305,7 @@ TEST_F(NetSimSearchTest, JunkBesideTheDevicesDoesNotKeepTheSearchGoing) {
     const std::size_t junk = flood.junkSent();
     flood.stop();
     ASSERT_EQ(count, 2u);
-    const std::u16string first(reinterpret_cast<const char16_t*>(buf.data()));
-    const std::u16string second(reinterpret_cast<const char16_t*>(buf.data() + first.size() + 1));
-    EXPECT_EQ(first, sim_.device(0).networkPath());
-    EXPECT_EQ(second, sim_.device(1).networkPath());
+    expectTheDevicePaths(buf);
     EXPECT_GE(took, 1900);  // 2000 ms after the devices' answers
     EXPECT_LT(took, 4500);  // not after the junk ended
     EXPECT_GT(junk, 50u);
@@ -305,7 +313,7 @@ TEST_F(NetSimSearchTest, JunkBesideTheDevicesDoesNotKeepTheSearchGoing) {
 
 // DiscoveryTimeout shortens the wait after the last reply; a caller's own wait (the second
 // selector of a network search) goes before it; the search stays bounded either way.
-class NetSimSearchTimeoutTest : public NetSimTest {
+class NetSimSearchTimeoutTest : public NetSimSearchTest {
 protected:
     std::string settings() const override {
         return "[General]\r\nCfgID=1684418609\r\n[Port]\r\nDiscoveryAddress=127.0.0.2\r\nDiscoveryTimeout=300\r\n";
@@ -316,9 +324,8 @@ TEST_F(NetSimSearchTimeoutTest, TheSearchEndsItsQuietTimeAfterTheLastReply) {
 #ifdef _WIN32
     GTEST_SKIP() << "no loopback responder on the search port under Wine (see the network tests)";
 #endif
-    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 2}, 0}), nullptr);
-    ASSERT_NE(sim_.addNetDevice({}, {{127, 0, 0, 3}, 0}), nullptr);
-    const std::uint16_t port = static_cast<std::uint16_t>(42000 + (Clock::now().time_since_epoch().count() % 9000));
+    ASSERT_NO_FATAL_FAILURE(addSearchedDevices());
+    const std::uint16_t port = searchPort_;
     ASSERT_NE(sim_.startDiscovery({{127, 0, 0, 2}, port}), nullptr);
     const struct {
         std::uint32_t selector;  // the caller's wait, 0: the setting's

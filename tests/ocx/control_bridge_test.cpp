@@ -9,14 +9,11 @@
 
 #include "platform/text_utf.h"
 #include "sim/simulator.h"
-#include "tavrinocx/bridge_binding.h"
 #include "tavrinocx/control_methods.h"
+#include "tests/support/bound_bridge.h"
+#include "tests/support/config_packet.h"
 #include "tests/support/device_fixture.h"
 #include "tests/support/hex_bytes.h"
-
-#ifndef TAVRIN_BRIDGE_FOLDER
-#error "TAVRIN_BRIDGE_FOLDER must name the bridge's folder"
-#endif
 
 namespace tavrin::test {
 namespace {
@@ -25,36 +22,6 @@ using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 std::string u8(const std::u16string& s) { return utf::utf16ToUtf8Lossy(s); }
-
-// The bridge, bound once for the program from its own folder (it keeps the device library loaded).
-const ocx::BridgeBinding& binding() {
-    static ocx::BridgeBinding b;
-    static const bool bound = b.bind(TAVRIN_BRIDGE_FOLDER);
-    (void)bound;
-    return b;
-}
-
-// A device description of these items (CFGLen data bytes) and its packet (DEVID 1, CFGID 2,
-// CFGVer 1) with the check value the library verifies.
-sim::DeviceConfig configuredDevice(const std::string& items, const Bytes& data) {
-    const std::string doc = "<TavrCfg VTAG=\"100\"><CfgInfo DEVID=\"1\" CFGID=\"2\" CFGLen=\"" +
-                            std::to_string(data.size()) + "\" CFGVer=\"1\" Counts=\"16\">" + items +
-                            "</CfgInfo></TavrCfg>\n";
-    Bytes packet = {1, 2, static_cast<std::uint8_t>(data.size() >> 8), static_cast<std::uint8_t>(data.size()), 1, 0,
-                    0x77, 0x88};
-    std::uint8_t crc = 0;
-    for (std::uint8_t b : data) {
-        crc ^= b;
-        for (int k = 0; k < 8; ++k) crc = static_cast<std::uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x31 : crc << 1);
-    }
-    packet[5] = crc;
-    packet.insert(packet.end(), data.begin(), data.end());
-    sim::DeviceConfig config;
-    config.configSide.enabled = true;
-    config.configSide.description = Bytes(doc.begin(), doc.end());
-    config.configSide.packet = packet;
-    return config;
-}
 
 class ControlBridgeTest : public DeviceFixture {
 protected:

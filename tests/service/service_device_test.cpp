@@ -13,14 +13,11 @@
 #include "service/bridge_methods.h"
 #include "service/server.h"
 #include "sim/simulator.h"
-#include "tavrinocx/bridge_binding.h"
 #include "tests/service/service_client.h"
+#include "tests/support/bound_bridge.h"
+#include "tests/support/config_packet.h"
 #include "tests/support/device_fixture.h"
 #include "tests/support/hex_bytes.h"
-
-#ifndef TAVRIN_BRIDGE_FOLDER
-#error "TAVRIN_BRIDGE_FOLDER must name the bridge's folder"
-#endif
 
 namespace tavrin::test {
 namespace {
@@ -32,27 +29,12 @@ using Json = nlohmann::json;
 constexpr const char* kPage = "http://localhost:5173";
 constexpr const char* kOtherPage = "http://127.0.0.1:5174";
 
-const ocx::BridgeBinding& binding() {
-    static ocx::BridgeBinding b;
-    static const bool bound = b.bind(TAVRIN_BRIDGE_FOLDER);
-    (void)bound;
-    return b;
-}
-
 // A device whose configuration has one item, Speed = 7 (DEVID 1, CFGID 2, CFGVer 1).
-sim::DeviceConfig configuredDevice() {
-    const std::string doc = "<TavrCfg VTAG=\"100\"><CfgInfo DEVID=\"1\" CFGID=\"2\" CFGLen=\"1\" CFGVer=\"1\" "
-                            "Counts=\"16\"><CfgItem Name=\"Speed\" Bits=\"8\" Type=\"1\" MaxVal=\"200\" "
-                            "MinVal=\"0\"/></CfgInfo></TavrCfg>\n";
-    const std::uint8_t value = 7;
-    std::uint8_t crc = value;
-    for (int k = 0; k < 8; ++k) crc = static_cast<std::uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x31 : crc << 1);
-    sim::DeviceConfig config;
+sim::DeviceConfig speedDevice() {
+    sim::DeviceConfig config =
+        configuredDevice(R"(<CfgItem Name="Speed" Bits="8" Type="1" MaxVal="200" MinVal="0"/>)", {7});
     config.model = "\x85TV-N58 \"58\"/\\";  // class byte 0x85, then a type text that needs escaping
     config.answers[0x15] = sim::Answer{0, {0x01, 0xAB, 0x00}};  // CTRL_CMDGET_VERINFO
-    config.configSide.enabled = true;
-    config.configSide.description = Bytes(doc.begin(), doc.end());
-    config.configSide.packet = {1, 2, 0, 1, 1, crc, 0x77, 0x88, value};
     return config;
 }
 
@@ -114,7 +96,7 @@ protected:
 };
 
 TEST_F(ServiceDeviceTest, EveryEndpointOverHttpAnswersTheControlsText) {
-    dev_ = sim_.addNetDevice(configuredDevice(), {{127, 0, 0, 1}, 0});
+    dev_ = sim_.addNetDevice(speedDevice(), {{127, 0, 0, 1}, 0});
     ASSERT_NE(dev_, nullptr);
     EXPECT_EQ(text("EnumProtoCode", {{"idx", 0}}), R"({"RtnCode":0,"RtnVal":"CTRL_CMD_NOUSE","code":0})");
     EXPECT_EQ(text("EnumProtoCode", {{"idx", 25}}), R"({"Result":0})");
@@ -170,7 +152,7 @@ TEST_F(ServiceDeviceTest, TheSearchOverHttp) {
 }
 
 TEST_F(ServiceDeviceTest, AWebSocketsDevicesAreClosedWithIt) {
-    dev_ = sim_.addNetDevice(configuredDevice(), {{127, 0, 0, 1}, 0});
+    dev_ = sim_.addNetDevice(speedDevice(), {{127, 0, 0, 1}, 0});
     ASSERT_NE(dev_, nullptr);
     WsClient ws;
     ASSERT_EQ(ws.connect(server_->port(), std::string(kPage)), 101);

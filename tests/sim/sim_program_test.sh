@@ -4,19 +4,11 @@
 # while standard input stays open.
 set -u
 SIM=$1 TOOL=$2
-work=$(mktemp -d)
-export XDG_DATA_HOME=$work/home
-cleanup() { [ -n "${sim:-}" ] && kill -KILL "$sim" 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- simulator output:"; cat "$work/sim.out"; exit 1; }
+# shellcheck source=../support/sim_program.sh
+. "$(dirname "$0")/../support/sim_program.sh"
 
 for signal in TERM INT; do
-  rm -f "$work/in" "$work/sim.out"; mkfifo "$work/in"
-  "$SIM" --device --net 127.0.0.1 --save-data "$work/saved" < "$work/in" > "$work/sim.out" 2>&1 &
-  sim=$!
-  exec 3> "$work/in"  # our end for control commands; it keeps the simulator's standard input open
-  for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
-  grep -q '^ready' "$work/sim.out" || fail "no ready line"
+  start_sim --device --net 127.0.0.1 --save-data "$work/saved"
   path=$(awk '/^device 0 /{print $3}' "$work/sim.out")
 
   echo "status 0 paper-out" >&3
@@ -27,7 +19,7 @@ for signal in TERM INT; do
   [ "$(cat "$work/saved/device-0.prn")" = "receipt $signal" ] || fail "saved data"
 
   kill -"$signal" "$sim"
-  for _ in $(seq 100); do kill -0 "$sim" 2>/dev/null || break; sleep 0.1; done
+  await_sim_end
   kill -0 "$sim" 2>/dev/null && { kill -KILL "$sim"; fail "SIG$signal did not stop the simulator"; }
   wait "$sim"; rc=$?
   [ "$rc" = 0 ] || fail "exit code $rc after SIG$signal"

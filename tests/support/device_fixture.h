@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/device_peer.h"
@@ -57,6 +59,19 @@ protected:
     std::string flushLog() {
         lib_->CloseLog();
         return readFileBytes(logFile_);
+    }
+    // Waits at most timeoutMs until the device of handle h answers this control command through
+    // the library, its control channel connected; whether it did.
+    bool awaitControl(std::int32_t h, const char16_t* command, int timeoutMs = 5000) {
+        const auto name = exportText(std::u16string(command));
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < end) {
+            std::uint8_t buf[256] = {};
+            _DEVACK_INFO a{buf, sizeof buf, 0, 0};
+            if (lib_->DevIoCtrl(h, name.c_str(), nullptr, 0, &a) == 1) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
     }
     static bool logHas(const std::string& log, const std::u16string& text) {
         return log.find(ansi(text)) != std::string::npos;

@@ -4,11 +4,8 @@
 # line, and the image the device saved (--save-firmware) compared with the file.
 set -u
 SIM=$1 TOOL=$2
-work=$(mktemp -d)
-export XDG_DATA_HOME=$work/home
-cleanup() { [ -n "${sim:-}" ] && kill -KILL "$sim" 2>/dev/null; rm -rf "$work"; }
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- simulator output:"; cat "$work/sim.out"; exit 1; }
+# shellcheck source=../support/sim_program.sh
+. "$(dirname "$0")/../support/sim_program.sh"
 
 # A firmware file: "udf1", header length 128, the CRC-16 (0x1021 from 0xFFFF) over the header's
 # first 128 bits with E3 D8 in its place, then 1000 - 128 bytes of image.
@@ -26,20 +23,14 @@ open(sys.argv[1], "wb").write(f)
 PY
 tail -c +129 "$work/fw.udf" > "$work/image.bin"
 
-mkfifo "$work/in"
-"$SIM" --device --net 127.0.0.1 --restart-wait 2 --restart-away 100 --fw-busy 2 --fw-busy-wait 2 \
+start_sim --device --net 127.0.0.1 --restart-wait 2 --restart-away 100 --fw-busy 2 --fw-busy-wait 2 \
            --save-firmware "$work/saved.bin" \
        --device --net 127.0.0.1 --boot-mode --fw-fault busy-forever --fw-busy-wait 2 \
        --device --net 127.0.0.1 --boot-mode --fw-fault vanish:2 \
        --device --net 127.0.0.1 --boot-mode --fw-fault no-answer:1 \
        --device --net 127.0.0.1 --boot-mode --fw-piece-delay 400 \
        --device --net 127.0.0.1 --connect-status 5 --work-mode-status 1 \
-       --device --net 127.0.0.1 --connect-status 5 --boot-mode \
-       < "$work/in" > "$work/sim.out" 2>&1 &
-sim=$!
-exec 3> "$work/in"
-for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
-grep -q '^ready' "$work/sim.out" || fail "no ready line"
+       --device --net 127.0.0.1 --connect-status 5 --boot-mode
 path() { awk -v d="$1" '$1 == "device" && $2 == d {print $3}' "$work/sim.out"; }
 
 # device, extra options, exit code, a text the output must hold
@@ -62,7 +53,7 @@ check 5 "" 4 "模　式　切　换 失 败 "
 check 6 "" 0 "#更 新 完 成 OK..."
 
 exec 3>&-
-for _ in $(seq 100); do kill -0 "$sim" 2>/dev/null || break; sleep 0.1; done
+await_sim_end
 wait "$sim"; sim=
 grep -q '^device 0 firmware: 872 bytes of image received, update finished$' "$work/sim.out" || fail "no firmware summary"
 grep -q '^device 1 firmware: 872 bytes of image received, update not finished$' "$work/sim.out" || fail "device 1 summary"
