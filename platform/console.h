@@ -30,6 +30,11 @@ void catchStopRequests();
 // Whether a stop has been requested since catchStopRequests().
 bool stopRequested();
 
+// From now on a write to a pipe whose reader has gone (`tavrin ... | head`) fails as a write error
+// instead of ending the process, so that the program still cleans up after itself (POSIX: SIGPIPE
+// is ignored; Windows has no such signal).
+void surviveClosedPipes();
+
 // The folder of the running program's own file, in the system's narrow encoding (Windows: the
 // ANSI code page; POSIX: as the file system names it), without a trailing separator. Empty when
 // the system cannot tell.

@@ -56,6 +56,8 @@ void catchStopRequests() {
 
 bool stopRequested() { return stopFlag != 0; }
 
+void surviveClosedPipes() { ::signal(SIGPIPE, SIG_IGN); }
+
 std::string programFolder() {
     char path[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);

@@ -80,6 +80,8 @@ void catchStopRequests() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
 
 bool stopRequested() { return stopFlag.load(); }
 
+void surviveClosedPipes() {}
+
 std::string programFolder() {
     char path[MAX_PATH + 1] = {};
     const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
