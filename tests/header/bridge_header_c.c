@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include "tavrin/bridge.h"
+#include "c_checks.h"
 
 struct bridge_functions {
 #define TAVRIN_BRIDGE_FUNCTION(name, bytes, parameters) int32_t(TAVRIN_API* name) parameters;
@@ -13,23 +14,6 @@ struct bridge_functions {
 #undef TAVRIN_BRIDGE_FUNCTION
 #undef TAVRIN_BRIDGE_CXX_FUNCTION
 };
-
-static int failures = 0;
-
-static void expect(int condition, const char* what) {
-    if (!condition) {
-        printf("FAILED: %s\n", what);
-        ++failures;
-    }
-}
-
-static int sameText(const tavrin_wchar_t* a, const char* b) {
-    if (a == NULL) return 0;
-    for (; *b != 0; ++a, ++b) {
-        if (*a != (tavrin_wchar_t)(unsigned char)*b) return 0;
-    }
-    return *a == 0;
-}
 
 int main(void) {
     struct bridge_functions de;

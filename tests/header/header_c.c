@@ -8,6 +8,7 @@
 #pragma pack(push, 1)
 #include "tavrin/tavrin.h"
 #pragma pack(pop)
+#include "c_checks.h"
 
 /* A compile-time check that C89 can express: an array of negative size does not compile. */
 #define LAYOUT_CHECK(name, condition) typedef char name[(condition) ? 1 : -1]
@@ -31,23 +32,6 @@ struct functions {
 #include "tavrin/tavrin_exports.h"
 #undef TAVRIN_FUNCTION
 };
-
-static int failures = 0;
-
-static void expect(int condition, const char* what) {
-    if (!condition) {
-        printf("FAILED: %s\n", what);
-        ++failures;
-    }
-}
-
-static int sameText(const tavrin_wchar_t* a, const char* b) {
-    if (a == NULL) return 0;
-    for (; *b != 0; ++a, ++b) {
-        if (*a != (tavrin_wchar_t)(unsigned char)*b) return 0;
-    }
-    return *a == 0;
-}
 
 int main(void) {
     struct functions api;
